@@ -1,0 +1,65 @@
+#include "io/expression_load.hpp"
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "io/error.hpp"
+#include "io/globals.hpp"
+
+namespace {
+
+// The values in file order (gene-major). fscanf "%lf" is kept on purpose:
+// what counts as a number, and where a bad token stops, is exactly its rule.
+void read_values(std::vector<double>& values, std::FILE* file)
+{
+    if (values.empty())
+        return;
+    for (double& value : values) {
+        const int converted = std::fscanf(file, "%lf", &value);
+        if (converted == 0)
+            error("Error: Invalid data in expressions");
+        if (converted != 1)
+            error("Error: Invalid format in expression data.");
+    }
+    // Only white space may follow the last value.
+    double extra = 0.0;
+    if (std::fscanf(file, "%lf", &extra) != EOF)
+        error("Error: Invalid format in expression data.");
+}
+
+}  // namespace
+
+void read_expression(ExpressionMatrix& E, const char* path)
+{
+    const std::size_t genes = static_cast<std::size_t>(ngene);
+    const std::size_t samples = static_cast<std::size_t>(n);
+
+    // 64-bit count: ngene*n may well exceed an int.
+    const std::uint64_t count = static_cast<std::uint64_t>(genes) * samples;
+    std::vector<double> values;
+    try {
+        values.resize(count);
+    } catch (const std::bad_alloc&) {
+        error("Error: Aborted due to allocation error.");
+    } catch (const std::length_error&) {
+        error("Error: Aborted due to allocation error.");
+    }
+
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr)
+        error("Error: Cannot open the expression file.");
+    read_values(values, file);
+    std::fclose(file);
+
+    // The file is gene-major, the matrix sample-major.
+    assert(E.size1() == samples && E.size2() == genes);
+    for (std::size_t g = 0; g < genes; ++g) {
+        for (std::size_t s = 0; s < samples; ++s)
+            E(s, g) = values[g * samples + s];
+    }
+}
