@@ -1,0 +1,60 @@
+#include "driver/result_file.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+#include <boost/math/distributions/chi_squared.hpp>
+
+#include "io/error.hpp"
+
+double lda_cutoff()
+{
+    const boost::math::chi_squared_distribution<double> chi2(2.0);
+    return -0.5 * boost::math::quantile(boost::math::complement(chi2, 1e-10));
+}
+
+void output_write_failed()
+{
+    error("Error: Cannot write the output file.");
+}
+
+void output_open_failed()
+{
+    error("Error: Cannot open the output file.");
+}
+
+void write_result_header(const std::string& path, double threshold)
+{
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f)
+        output_open_failed();
+    bool ok = std::fputs("Results of MORV:\n", f) >= 0;
+    if (threshold >= std::pow(10.0, -6) || threshold == 0)
+        ok = ok && std::fprintf(f, "threshold = %lf\n", threshold) >= 0;
+    else
+        ok = ok && std::fprintf(f, "log10(threshold) = %lf\n", std::log10(threshold)) >= 0;
+    ok = ok && std::fputs("SNP \t  Gene1 \t Gene2 \t flag \t p-value(MC) \t likelihood(LDA) \t p-value(IT)\n", f) >= 0;
+    if (std::fclose(f) != 0 || !ok)
+        output_write_failed();
+}
+
+void append_result_line(const std::string& path, unsigned snp, unsigned g1, unsigned g2,
+                        int flag, double pMc, double lda, double pIt)
+{
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (!f)
+        output_open_failed();
+    const int i = static_cast<int>(snp), a = static_cast<int>(g1), b = static_cast<int>(g2);
+    int written;
+    if (flag == kPrunedByMc)
+        written = std::fprintf(f, "%d\t%d\t%d\t%d\t%f\t%.1f\t%.1f\n", i, a, b, flag,
+                               std::log10(pMc), 1.0, std::log10(10.0));
+    else if (flag == kPrunedByLda)
+        written = std::fprintf(f, "%d\t%d\t%d\t%d\t%f\t%f\t%.1f\n", i, a, b, flag,
+                               std::log10(pMc), lda, std::log10(10.0));
+    else
+        written = std::fprintf(f, "%d\t%d\t%d\t%d\t%f\t%f\t%f\n", i, a, b, flag,
+                               std::log10(pMc), lda, std::log10(pIt));
+    if (std::fclose(f) != 0 || written < 0)
+        output_write_failed();
+}
