@@ -9,6 +9,11 @@
 //    against all their partners at once, vectorised across partners;
 //  - the LDA and the interaction test run only for pairs that reach them, on
 //    test data assembled into storage reused across pairs;
+//  - a pair pruned by the MC threshold needs only log10 of its p-value to
+//    six decimals: an estimate with proven error bounds settles that text
+//    for nearly every such pair (stats/mc_quick.hpp); whenever it cannot be
+//    certain, the pair takes the exact path, which evaluates everything the
+//    way the reference does;
 //  - lines are formatted exactly without printf and written in large blocks.
 #include "driver/scan.hpp"
 
@@ -27,6 +32,8 @@
 #include "stats/chi_squared_tail.hpp"
 #include "stats/interaction_test.hpp"
 #include "stats/lda.hpp"
+#include "stats/log_batch.hpp"
+#include "stats/mc_quick.hpp"
 #include "stats/mc_test.hpp"
 #include "stats/pair_sums.hpp"
 
@@ -164,90 +171,248 @@ char* format_line(char* p, const char* prefix, std::size_t prefixLen, std::size_
 // from the first SNP when the table stays this small.
 constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
 
+// "-" and round(|v| * 1e6) as "%f" prints it: integer part, point, six digits.
+char* put_negative_micro(char* p, long long micro)
+{
+    const unsigned long long m = static_cast<unsigned long long>(-micro);
+    *p++ = '-';
+    p = put_uint(p, m / 1000000);
+    *p++ = '.';
+    unsigned long long frac = m % 1000000;
+    for (int i = 5; i >= 0; --i) {
+        p[i] = static_cast<char>('0' + frac % 10);
+        frac /= 10;
+    }
+    return p + 6;
+}
+
+// Everything the scan holds for the current SNP and block of genes.
+struct ScanState {
+    std::size_t samples = 0, genes = 0, panels = 0, width = 0;
+    double N = 0.0;
+    double threshold = 0.0;
+    double ldaCutoff = 0.0;
+    QuickThreshold quick;
+    AlignedDoubles logs, sorted;
+    std::vector<double> mean3, var3;
+    SnpClasses classes;
+    GeneClassStats st;
+    AlignedDoubles cross[4];
+    // ln(det3) * N per pair, exact, kept from the first SNP when small.
+    std::vector<double> wholeTerm;
+    bool keepWholeTerm = false;
+    bool wholeFromTable = false;
+    // Per partner gene of the current row: determinants, their logarithms,
+    // the statistic's estimate and its bounds.
+    std::vector<double> det[4], lg[4], T, errT, sum, logSum;
+    // Test data and work objects of the pairs that reach the LDA, reused.
+    ublas::matrix<double> X, groupStats, groupCov;
+    ublas::matrix<unsigned> Y;
+    ublas::vector<double> groupCounts;
+};
+
+double class_covariance(const ScanState& S, int k, std::size_t r, std::size_t g1, std::size_t g2)
+{
+    const double c = S.classes.counts[k];
+    double cov = S.cross[k][r * S.width + g2] / c;
+    return cov - (S.st.mean[k][g1] * S.st.sum[k][g2]) / c;
+}
+
+double whole_covariance(const ScanState& S, std::size_t r, std::size_t g1, std::size_t g2)
+{
+    return S.cross[3][r * S.width + g2] / S.N - S.mean3[g1] * S.mean3[g2];
+}
+
+double whole_term(ScanState& S, std::size_t r, std::size_t g1, std::size_t g2)
+{
+    if (S.wholeFromTable)
+        return S.wholeTerm[pair_index(S.genes, g1, g2)];
+    const double t3 = std::log(covariance_det(S.var3[g1], S.var3[g2], whole_covariance(S, r, g1, g2))) * S.N;
+    if (S.keepWholeTerm)
+        S.wholeTerm[pair_index(S.genes, g1, g2)] = t3;
+    return t3;
+}
+
+// The estimates of one row g1 against partners g1+1 .. genes-1, batched so
+// the logarithms vectorise.
+void estimate_row(ScanState& S, std::size_t r, std::size_t g1)
+{
+    const std::size_t first = g1 + 1, count = S.genes - first;
+    const double* cnt = S.classes.counts;
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t g2 = first + j;
+        for (int k = 0; k < 3; ++k)
+            S.det[k][j] = class_covariance_det(S.st.var[k][g1], S.st.var[k][g2],
+                                               class_covariance(S, k, r, g1, g2), cnt[k]);
+        if (!S.keepWholeTerm)
+            S.det[3][j] = covariance_det(S.var3[g1], S.var3[g2], whole_covariance(S, r, g1, g2));
+    }
+    for (int k = 0; k < 3; ++k)
+        log_batch(S.det[k].data(), S.lg[k].data(), count);
+    if (S.keepWholeTerm) {
+        // Exact once, in the first SNP; every later SNP reads the table.
+        for (std::size_t j = 0; j < count; ++j)
+            S.lg[3][j] = whole_term(S, r, g1, first + j);
+    } else {
+        log_batch(S.det[3].data(), S.lg[3].data(), count);
+        for (std::size_t j = 0; j < count; ++j)
+            S.lg[3][j] *= S.N;
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        const double t0 = S.lg[0][j] * cnt[0], t1 = S.lg[1][j] * cnt[1], t2 = S.lg[2][j] * cnt[2];
+        double T = S.lg[3][j];
+        T = T - t0;
+        T = T - t1;
+        T = T - t2;
+        S.T[j] = T;
+        S.errT[j] = statistic_error_bound(S.lg[3][j], t0, t1, t2);
+        S.sum[j] = tail10_sum(T * 0.5);
+    }
+    log_batch(S.sum.data(), S.logSum.data(), count);
+}
+
+// The pair evaluated the way the reference does: exact statistic and tail,
+// then the LDA and the interaction test when the cascade reaches them.
+int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t g2, double& pMc,
+               double& lda, double& pIt)
+{
+    const double* cnt = S.classes.counts;
+    double det[3], cov[3];
+    for (int k = 0; k < 3; ++k) {
+        cov[k] = class_covariance(S, k, r, g1, g2);
+        det[k] = class_covariance_det(S.st.var[k][g1], S.st.var[k][g2], cov[k], cnt[k]);
+    }
+    double T = whole_term(S, r, g1, g2);
+    T = T - std::log(det[0]) * cnt[0];
+    T = T - std::log(det[1]) * cnt[1];
+    T = T - std::log(det[2]) * cnt[2];
+    pMc = mc_pvalue_with(T, chi_squared_tail10);
+    if (!(S.threshold > pMc))
+        return kPrunedByMc;
+
+    const std::size_t samples = S.samples;
+    for (std::size_t s = 0; s < samples; ++s) {
+        S.X(s, 0) = S.logs[panel_index(samples, s, g1)];
+        S.X(s, 1) = S.logs[panel_index(samples, s, g2)];
+    }
+    for (int k = 0; k < 3; ++k) {
+        S.groupStats(k, 0) = S.st.sum[k][g1];
+        S.groupStats(k, 1) = S.st.sum[k][g2];
+        S.groupStats(k, 2) = S.st.squares[k][g1];
+        S.groupStats(k, 3) = S.st.squares[k][g2];
+        S.groupCov(k, 0) = S.st.var[k][g1];
+        S.groupCov(k, 1) = S.st.var[k][g2];
+        S.groupCov(k, 2) = cov[k];
+        S.groupCounts(k) = cnt[k];
+    }
+    S.groupCov(3, 0) = S.var3[g1];
+    S.groupCov(3, 1) = S.var3[g2];
+    S.groupCov(3, 2) = whole_cross_sum(S.logs.get(), samples, g1, g2) / S.N - S.mean3[g1] * S.mean3[g2];
+    lda = llvalue_lda(S.X, S.Y, S.groupStats, S.groupCov, S.groupCounts);
+    if (!(S.ldaCutoff > lda))
+        return kPrunedByLda;
+    double llR = 0.0, llF = 0.0, stat = 0.0;
+    pIt = interaction_test(S.X, S.Y, llR, llF, stat);
+    return kAllComputed;
+}
+
+// Per SNP: classes, samples in class order, indicator rows, class sums.
+void prepare_snp(ScanState& S, const GenotypeMatrix& G, unsigned snp, char allele)
+{
+    classify_samples(G, snp, allele, S.samples, S.classes);
+    for (std::size_t s = 0; s < S.samples; ++s) {
+        const std::size_t from = S.classes.order[s];
+        for (std::size_t p = 0; p < S.panels; ++p)
+            std::memcpy(&S.sorted[(p * S.samples + s) * kPanel], &S.logs[(p * S.samples + from) * kPanel],
+                        kPanel * sizeof(double));
+        const unsigned char k = S.classes.ofSample[s];
+        S.Y(s, 0) = k == 0;
+        S.Y(s, 1) = k == 1;
+    }
+    gene_class_stats(S.sorted.get(), S.samples, S.panels, S.classes, S.st);
+}
+
+void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
+                 ublas::matrix<double>& geneMoments)
+{
+    S.samples = static_cast<std::size_t>(n);
+    S.genes = static_cast<std::size_t>(ngene);
+    S.N = static_cast<double>(static_cast<unsigned>(n));
+    S.threshold = threshold;
+    S.ldaCutoff = lda_cutoff();
+    S.quick = quick_threshold(threshold);
+
+    // log10 of every expression value, once per run; `sorted` holds the same
+    // samples in class order, per SNP.
+    S.panels = panel_count(S.genes);
+    S.width = S.panels * kPanel;
+    S.logs = aligned_doubles(S.samples * S.width);
+    S.sorted = aligned_doubles(S.samples * S.width);
+    for (std::size_t s = 0; s < S.samples; ++s)
+        for (std::size_t g = 0; g < S.genes; ++g)
+            S.logs[panel_index(S.samples, s, g)] = std::log10(E(s, g));
+
+    S.mean3.resize(S.genes);
+    S.var3.resize(S.genes);
+    for (std::size_t g = 0; g < S.genes; ++g) {
+        S.mean3[g] = geneMoments(g, 0);
+        S.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
+    }
+    const std::size_t pairsPerSnp = S.genes > 1 ? S.genes * (S.genes - 1) / 2 : 0;
+    S.keepWholeTerm = ps > 1 && pairsPerSnp * sizeof(double) <= kWholeTermBytes;
+    if (S.keepWholeTerm)
+        S.wholeTerm.resize(pairsPerSnp);
+    for (auto& buffer : S.cross)
+        buffer = aligned_doubles(kRowBlock * S.width);
+    for (int k = 0; k < 4; ++k) {
+        S.det[k].resize(S.width);
+        S.lg[k].resize(S.width);
+    }
+    S.T.resize(S.width);
+    S.errT.resize(S.width);
+    S.sum.resize(S.width);
+    S.logSum.resize(S.width);
+    S.X.resize(S.samples, 2, false);
+    S.Y.resize(S.samples, 2, false);
+    S.groupStats.resize(3, 4, false);
+    S.groupCov.resize(4, 3, false);
+    S.groupCounts.resize(3, false);
+}
+
 }  // namespace
 
 ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                     ExpressionMatrix& E, ublas::matrix<double>& geneMoments)
 {
     ScanCounts counts;
-    const double ldaCutoff = lda_cutoff();
-    const std::size_t samples = static_cast<std::size_t>(n);
-    const std::size_t genes = static_cast<std::size_t>(ngene);
-    const unsigned snps = static_cast<unsigned>(ps);
-    const double N = static_cast<double>(static_cast<unsigned>(n));
-
     ResultWriter out;
     open_result_writer(out, paths.output);
     install_interrupt_handlers();
 
-    // log10 of every expression value, once per run; `sorted` holds the same
-    // samples in class order, per SNP.
-    const std::size_t panels = panel_count(genes);
-    const std::size_t width = panels * kPanel;
-    AlignedDoubles logs = aligned_doubles(samples * width);
-    AlignedDoubles sorted = aligned_doubles(samples * width);
-    for (std::size_t s = 0; s < samples; ++s)
-        for (std::size_t g = 0; g < genes; ++g)
-            logs[panel_index(samples, s, g)] = std::log10(E(s, g));
-
-    std::vector<double> mean3(genes), var3(genes);
-    for (std::size_t g = 0; g < genes; ++g) {
-        mean3[g] = geneMoments(g, 0);
-        var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
-    }
-
-    const std::size_t pairsPerSnp = genes > 1 ? genes * (genes - 1) / 2 : 0;
-    std::vector<double> wholeTerm;
-    const bool keepWholeTerm = snps > 1 && pairsPerSnp * sizeof(double) <= kWholeTermBytes;
-    if (keepWholeTerm)
-        wholeTerm.resize(pairsPerSnp);
-
-    // Cross sums of one block of kRowBlock genes against all partners: one
-    // buffer per class and one for the whole sample.
-    AlignedDoubles cross[4];
-    for (auto& buffer : cross)
-        buffer = aligned_doubles(kRowBlock * width);
-
-    // Test data and work objects of the pairs that reach the LDA, reused.
-    ublas::matrix<double> X(samples, 2);
-    ublas::matrix<unsigned> Y(samples, 2);
-    ublas::matrix<double> groupStats(3, 4), groupCov(4, 3);
-    ublas::vector<double> groupCounts(3);
-
-    SnpClasses classes;
-    GeneClassStats st;
+    ScanState S;
+    prepare_run(S, threshold, E, geneMoments);
+    const std::size_t genes = S.genes;
     AlleleReader alleles;
     char prefix[64];
 
-    for (unsigned i = 0; i < snps; ++i) {
+    for (unsigned i = 0; i < static_cast<unsigned>(ps); ++i) {
         if (int sig = pending_interrupt())
             die_by_signal(out, sig);
         char allele = ' ';
         lookup_allele(alleles, i, allele, paths.allele.c_str());
         if (genes < 2)
             continue;
-        classify_samples(G, i, allele, samples, classes);
-        for (std::size_t s = 0; s < samples; ++s) {
-            const std::size_t from = classes.order[s];
-            for (std::size_t p = 0; p < panels; ++p)
-                std::memcpy(&sorted[(p * samples + s) * kPanel], &logs[(p * samples + from) * kPanel],
-                            kPanel * sizeof(double));
-            const unsigned char k = classes.ofSample[s];
-            Y(s, 0) = k == 0;
-            Y(s, 1) = k == 1;
-        }
-        gene_class_stats(sorted.get(), samples, panels, classes, st);
-        const double* cnt = classes.counts;
-        const bool wholeFromTable = keepWholeTerm && i > 0;
+        prepare_snp(S, G, i, allele);
+        S.wholeFromTable = S.keepWholeTerm && i > 0;
 
         for (std::size_t row0 = 0; row0 < genes - 1; row0 += kRowBlock) {
             const std::size_t p0 = row0 / kPanel;
             for (int k = 0; k < 3; ++k)
-                cross_sums_block(sorted.get(), samples, classes.begin[k], classes.begin[k + 1],
-                                 row0, p0, panels, cross[k].get(), width);
-            if (!wholeFromTable)
-                cross_sums_block(logs.get(), samples, 0, samples, row0, p0, panels,
-                                 cross[3].get(), width);
+                cross_sums_block(S.sorted.get(), S.samples, S.classes.begin[k], S.classes.begin[k + 1],
+                                 row0, p0, S.panels, S.cross[k].get(), S.width);
+            if (!S.wholeFromTable)
+                cross_sums_block(S.logs.get(), S.samples, 0, S.samples, row0, p0, S.panels,
+                                 S.cross[3].get(), S.width);
 
             const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
             for (std::size_t g1 = row0; g1 < rowEnd; ++g1) {
@@ -257,68 +422,28 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                 pe = put_uint(pe, g1);
                 *pe++ = '\t';
                 const std::size_t prefixLen = static_cast<std::size_t>(pe - prefix);
-                const double* C[4];
-                for (int k = 0; k < 4; ++k)
-                    C[k] = cross[k].get() + r * width;
-                double* whole = keepWholeTerm ? &wholeTerm[pair_index(genes, g1, g1 + 1)] - (g1 + 1)
-                                              : nullptr;
+                estimate_row(S, r, g1);
 
                 for (std::size_t g2 = g1 + 1; g2 < genes; ++g2) {
                     ++counts.pairs;
-                    double det[3], cov[3];
-                    for (int k = 0; k < 3; ++k) {
-                        cov[k] = C[k][g2] / cnt[k];
-                        cov[k] = cov[k] - (st.mean[k][g1] * st.sum[k][g2]) / cnt[k];
-                        det[k] = class_covariance_det(st.var[k][g1], st.var[k][g2], cov[k], cnt[k]);
-                    }
-                    double T;
-                    if (wholeFromTable) {
-                        T = whole[g2];
-                    } else {
-                        const double cov3 = C[3][g2] / N - mean3[g1] * mean3[g2];
-                        T = std::log(covariance_det(var3[g1], var3[g2], cov3)) * N;
-                        if (whole)
-                            whole[g2] = T;
-                    }
-                    T = T - std::log(det[0]) * cnt[0];
-                    T = T - std::log(det[1]) * cnt[1];
-                    T = T - std::log(det[2]) * cnt[2];
-                    const double pMc = mc_pvalue_with(T, chi_squared_tail10);
-
-                    int flag = kPrunedByMc;
-                    double lda = 0.0, pIt = 0.0;
-                    if (threshold > pMc) {
-                        for (std::size_t s = 0; s < samples; ++s) {
-                            X(s, 0) = logs[panel_index(samples, s, g1)];
-                            X(s, 1) = logs[panel_index(samples, s, g2)];
-                        }
-                        for (int k = 0; k < 3; ++k) {
-                            groupStats(k, 0) = st.sum[k][g1];
-                            groupStats(k, 1) = st.sum[k][g2];
-                            groupStats(k, 2) = st.squares[k][g1];
-                            groupStats(k, 3) = st.squares[k][g2];
-                            groupCov(k, 0) = st.var[k][g1];
-                            groupCov(k, 1) = st.var[k][g2];
-                            groupCov(k, 2) = cov[k];
-                            groupCounts(k) = cnt[k];
-                        }
-                        groupCov(3, 0) = var3[g1];
-                        groupCov(3, 1) = var3[g2];
-                        groupCov(3, 2) = whole_cross_sum(logs.get(), samples, g1, g2) / N -
-                                         mean3[g1] * mean3[g2];
-                        lda = llvalue_lda(X, Y, groupStats, groupCov, groupCounts);
-                        if (ldaCutoff > lda) {
-                            double llR = 0.0, llF = 0.0, stat = 0.0;
-                            pIt = interaction_test(X, Y, llR, llF, stat);
-                            flag = kAllComputed;
-                        } else {
-                            flag = kPrunedByLda;
-                        }
-                    }
-                    if (flag != kAllComputed)
+                    const std::size_t j = g2 - g1 - 1;
+                    long long micro;
+                    char* p = line_space(out);
+                    if (quick_pruned_micro(S.T[j], S.errT[j], S.logSum[j], S.quick, micro)) {
                         ++counts.prunings;
-                    char* end = format_line(line_space(out), prefix, prefixLen, g2, flag, pMc, lda, pIt);
-                    out.used = static_cast<std::size_t>(end - out.buffer.data());
+                        p = put_text(p, prefix, prefixLen);
+                        p = put_uint(p, g2);
+                        p = put_text(p, "\t0\t", 3);
+                        p = put_negative_micro(p, micro);
+                        p = put_text(p, "\t1.0\t1.0\n", 9);
+                    } else {
+                        double pMc = 0.0, lda = 0.0, pIt = 0.0;
+                        const int flag = exact_pair(S, r, g1, g2, pMc, lda, pIt);
+                        if (flag != kAllComputed)
+                            ++counts.prunings;
+                        p = format_line(p, prefix, prefixLen, g2, flag, pMc, lda, pIt);
+                    }
+                    out.used = static_cast<std::size_t>(p - out.buffer.data());
                 }
             }
             if (int sig = pending_interrupt())

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+
+// Natural logarithms of `count` values, vectorised where the CPU allows
+// (the C library's vector logarithm, within 4 ulp; elsewhere std::log).
+// Approximate by design: for estimates whose error bounds allow for it,
+// never where a value must equal std::log's bit for bit.
+void log_batch(const double* in, double* out, std::size_t count);
+
+// The error bound callers may rely on, in units of the result's magnitude.
+constexpr double kLogBatchRelativeError = 8 * 0x1p-52;
