@@ -34,6 +34,7 @@
 #include "stats/lda.hpp"
 #include "stats/log_batch.hpp"
 #include "stats/mc_quick.hpp"
+#include "stats/mc_row_estimate.hpp"
 #include "stats/mc_test.hpp"
 #include "stats/pair_sums.hpp"
 
@@ -92,6 +93,10 @@ void classify_samples(const GenotypeMatrix& G, unsigned snp, char allele, std::s
         c.order[next[c.ofSample[s]]++] = s;
 }
 
+// Row kernels work in whole vectors of 8 and may run up to 7 entries past
+// the last partner gene: arrays they touch carry this much slack.
+constexpr std::size_t kVectorPad = 8;
+
 // Per class and gene, what the group statistics derive from one gene alone.
 struct GeneClassStats {
     std::vector<double> sum[3], squares[3], mean[3], var[3];
@@ -102,10 +107,10 @@ void gene_class_stats(const double* sorted, std::size_t samples, std::size_t pan
 {
     const std::size_t width = panels * kPanel;
     for (int k = 0; k < 3; ++k) {
-        st.sum[k].assign(width, 0.0);
-        st.squares[k].assign(width, 0.0);
-        st.mean[k].resize(width);
-        st.var[k].resize(width);
+        st.sum[k].assign(width + kVectorPad, 0.0);
+        st.squares[k].assign(width + kVectorPad, 0.0);
+        st.mean[k].resize(width + kVectorPad);
+        st.var[k].resize(width + kVectorPad);
         column_sums(sorted, samples, c.begin[k], c.begin[k + 1], panels, st.sum[k].data(),
                     st.squares[k].data());
         const double cnt = c.counts[k];
@@ -171,6 +176,14 @@ char* format_line(char* p, const char* prefix, std::size_t prefixLen, std::size_
 // from the first SNP when the table stays this small.
 constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
 
+// "00" .. "99": two digits per table read.
+constexpr char kTwoDigits[100][2] = {
+#define MORV_DIGITS(t) {t, '0'}, {t, '1'}, {t, '2'}, {t, '3'}, {t, '4'}, {t, '5'}, {t, '6'}, {t, '7'}, {t, '8'}, {t, '9'}
+    MORV_DIGITS('0'), MORV_DIGITS('1'), MORV_DIGITS('2'), MORV_DIGITS('3'), MORV_DIGITS('4'),
+    MORV_DIGITS('5'), MORV_DIGITS('6'), MORV_DIGITS('7'), MORV_DIGITS('8'), MORV_DIGITS('9'),
+#undef MORV_DIGITS
+};
+
 // "-" and round(|v| * 1e6) as "%f" prints it: integer part, point, six digits.
 char* put_negative_micro(char* p, long long micro)
 {
@@ -178,11 +191,10 @@ char* put_negative_micro(char* p, long long micro)
     *p++ = '-';
     p = put_uint(p, m / 1000000);
     *p++ = '.';
-    unsigned long long frac = m % 1000000;
-    for (int i = 5; i >= 0; --i) {
-        p[i] = static_cast<char>('0' + frac % 10);
-        frac /= 10;
-    }
+    const unsigned frac = static_cast<unsigned>(m % 1000000);
+    std::memcpy(p, kTwoDigits[frac / 10000], 2);
+    std::memcpy(p + 2, kTwoDigits[frac / 100 % 100], 2);
+    std::memcpy(p + 4, kTwoDigits[frac % 100], 2);
     return p + 6;
 }
 
@@ -234,40 +246,31 @@ double whole_term(ScanState& S, std::size_t r, std::size_t g1, std::size_t g2)
 }
 
 // The estimates of one row g1 against partners g1+1 .. genes-1, batched so
-// the logarithms vectorise.
+// the arithmetic and the logarithms vectorise.
 void estimate_row(ScanState& S, std::size_t r, std::size_t g1)
 {
     const std::size_t first = g1 + 1, count = S.genes - first;
     const double* cnt = S.classes.counts;
-    for (std::size_t j = 0; j < count; ++j) {
-        const std::size_t g2 = first + j;
-        for (int k = 0; k < 3; ++k)
-            S.det[k][j] = class_covariance_det(S.st.var[k][g1], S.st.var[k][g2],
-                                               class_covariance(S, k, r, g1, g2), cnt[k]);
-        if (!S.keepWholeTerm)
-            S.det[3][j] = covariance_det(S.var3[g1], S.var3[g2], whole_covariance(S, r, g1, g2));
-    }
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 3; ++k) {
+        class_determinants(S.cross[k].get() + r * S.width + first, S.st.sum[k].data() + first,
+                           S.st.var[k].data() + first, S.st.mean[k][g1], S.st.var[k][g1], cnt[k],
+                           count, S.det[k].data());
         log_batch(S.det[k].data(), S.lg[k].data(), count);
+    }
     if (S.keepWholeTerm) {
         // Exact once, in the first SNP; every later SNP reads the table.
         for (std::size_t j = 0; j < count; ++j)
             S.lg[3][j] = whole_term(S, r, g1, first + j);
     } else {
+        whole_determinants(S.cross[3].get() + r * S.width + first, S.mean3.data() + first,
+                           S.var3.data() + first, S.mean3[g1], S.var3[g1], S.N, count,
+                           S.det[3].data());
         log_batch(S.det[3].data(), S.lg[3].data(), count);
         for (std::size_t j = 0; j < count; ++j)
             S.lg[3][j] *= S.N;
     }
-    for (std::size_t j = 0; j < count; ++j) {
-        const double t0 = S.lg[0][j] * cnt[0], t1 = S.lg[1][j] * cnt[1], t2 = S.lg[2][j] * cnt[2];
-        double T = S.lg[3][j];
-        T = T - t0;
-        T = T - t1;
-        T = T - t2;
-        S.T[j] = T;
-        S.errT[j] = statistic_error_bound(S.lg[3][j], t0, t1, t2);
-        S.sum[j] = tail10_sum(T * 0.5);
-    }
+    statistic_estimates(S.lg[3].data(), S.lg[0].data(), S.lg[1].data(), S.lg[2].data(), cnt, count,
+                        S.T.data(), S.errT.data(), S.sum.data());
     log_batch(S.sum.data(), S.logSum.data(), count);
 }
 
@@ -352,8 +355,8 @@ void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
         for (std::size_t g = 0; g < S.genes; ++g)
             S.logs[panel_index(S.samples, s, g)] = std::log10(E(s, g));
 
-    S.mean3.resize(S.genes);
-    S.var3.resize(S.genes);
+    S.mean3.resize(S.width + kVectorPad);
+    S.var3.resize(S.width + kVectorPad);
     for (std::size_t g = 0; g < S.genes; ++g) {
         S.mean3[g] = geneMoments(g, 0);
         S.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
@@ -363,15 +366,15 @@ void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
     if (S.keepWholeTerm)
         S.wholeTerm.resize(pairsPerSnp);
     for (auto& buffer : S.cross)
-        buffer = aligned_doubles(kRowBlock * S.width);
+        buffer = aligned_doubles(kRowBlock * S.width + kVectorPad);
     for (int k = 0; k < 4; ++k) {
-        S.det[k].resize(S.width);
-        S.lg[k].resize(S.width);
+        S.det[k].resize(S.width + kVectorPad);
+        S.lg[k].resize(S.width + kVectorPad);
     }
-    S.T.resize(S.width);
-    S.errT.resize(S.width);
-    S.sum.resize(S.width);
-    S.logSum.resize(S.width);
+    S.T.resize(S.width + kVectorPad);
+    S.errT.resize(S.width + kVectorPad);
+    S.sum.resize(S.width + kVectorPad);
+    S.logSum.resize(S.width + kVectorPad);
     S.X.resize(S.samples, 2, false);
     S.Y.resize(S.samples, 2, false);
     S.groupStats.resize(3, 4, false);

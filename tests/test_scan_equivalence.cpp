@@ -224,7 +224,7 @@ TEST(ScanEquivalence, SimulatedDataSets)
     for (const SimCase& c : kSimCases) {
         SCOPED_TRACE(c.name);
         const Inputs in = simulate(dir, "sim", c.args);
-        for (const std::string& t : c.thresholds)
+        for (std::string t : c.thresholds)
             flags.add(compare(in, dir.file("out.txt"), t).result);
     }
     // The table must reach every stage of the cascade, and often.
