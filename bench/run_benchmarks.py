@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Whole-run benchmarks of morv against the reference scan and the numpy
+competitor, all measured in one run on this machine.
+
+For each data set (made with morv-simulate) it runs morv and morv-reference,
+checks that their result files are identical byte for byte, and prints wall
+time, pairs per second, peak memory and the speed-up. At threshold 0 it also
+runs the vectorised numpy MC scan (single BLAS thread, closed-form tail).
+
+    bench/run_benchmarks.py [--build build] [--out bench/out] [--repeat 5]
+                            [--no-reference] [--no-peer] [--only NAME]
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PEER = os.path.join(os.path.dirname(ROOT), "shared", "peer", "mc_numpy.py")
+
+# name, simulator options, thresholds to run at
+DATASETS = [
+    ("screen", ["--samples", "500", "--genes", "200", "--snps", "50", "--seed", "11"], ["1e-4", "0"]),
+    ("loose", ["--samples", "500", "--genes", "100", "--snps", "20", "--seed", "12",
+               "--random-effects", "0.01", "--maf", "0.4"], ["0.05"]),
+    ("wide", ["--samples", "200", "--genes", "2000", "--snps", "2", "--seed", "13"], ["1e-4", "0"]),
+]
+
+
+def run_measured(argv, stdin_text=None, env=None):
+    """Runs argv with wait4 to get this child's own peak memory."""
+    start = time.perf_counter()
+    rfd, wfd = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.dup2(rfd, 0)
+        os.close(wfd)
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        if env is not None:
+            os.execve(argv[0], argv, env)
+        os.execv(argv[0], argv)
+    os.close(rfd)
+    if stdin_text:
+        os.write(wfd, stdin_text.encode())
+    os.close(wfd)
+    _, status, usage = os.wait4(pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("command failed: " + " ".join(argv))
+    return wall, usage.ru_maxrss / 1024.0
+
+
+def pairs_of(prefix):
+    with open(prefix + ".expr") as f:
+        genes = sum(1 for _ in f)
+    with open(prefix + ".allele") as f:
+        snps = sum(1 for _ in f)
+    return snps * genes * (genes - 1) // 2
+
+
+def same_file(a, b):
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        while True:
+            x, y = fa.read(1 << 20), fb.read(1 << 20)
+            if x != y:
+                return False
+            if not x:
+                return True
+
+
+def differing_lines(a, b):
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        return sum(1 for x, y in zip(fa, fb) if x != y)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build"))
+    ap.add_argument("--out", default=os.path.join(ROOT, "bench", "out"))
+    ap.add_argument("--repeat", type=int, default=5, help="runs of morv and the peer (median)")
+    ap.add_argument("--no-reference", action="store_true")
+    ap.add_argument("--no-peer", action="store_true")
+    ap.add_argument("--only", help="run only this data set")
+    args = ap.parse_args()
+
+    if not args.no_peer:
+        subprocess.run([os.path.join(ROOT, "tools", "install-deps.sh"), "python3-numpy", "python3-scipy",
+                        "libopenblas0-pthread"], check=True)
+    os.makedirs(args.out, exist_ok=True)
+    morv = os.path.join(args.build, "morv")
+    ref = os.path.join(args.build, "morv-reference")
+    sim = os.path.join(args.build, "morv-simulate")
+    peer_env = {k: v for k, v in os.environ.items() if k not in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE")}
+    peer_env["OPENBLAS_NUM_THREADS"] = "1"
+    peer_env["OMP_NUM_THREADS"] = "1"
+
+    print("%-7s %-6s %-9s %9s %12s %9s %9s" % ("data", "thresh", "program", "wall s", "pairs/s", "peak MiB", "speed-up"))
+    for name, opts, thresholds in DATASETS:
+        if args.only and args.only != name:
+            continue
+        prefix = os.path.join(args.out, name)
+        subprocess.run([sim] + opts + ["--out", prefix], check=True, stdout=subprocess.DEVNULL)
+        pairs = pairs_of(prefix)
+        files = ["-g", prefix + ".geno", "-e", prefix + ".expr", "-a", prefix + ".allele"]
+        for thr in thresholds:
+            fast_out = "%s.%s.morv.txt" % (prefix, thr)
+            walls, peak = [], 0.0
+            for _ in range(args.repeat):
+                w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n")
+                walls.append(w)
+                peak = max(peak, m)
+            fast = statistics.median(walls)
+            print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, "morv", fast, pairs / fast, peak, ""))
+            sys.stdout.flush()
+            if thr != "0" and not args.no_reference:
+                ref_out = "%s.%s.reference.txt" % (prefix, thr)
+                w, m = run_measured([ref] + files + ["-o", ref_out], thr + "\n")
+                same = same_file(fast_out, ref_out)
+                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.1fx  files %s" % (
+                    name, thr, "reference", w, pairs / w, m, w / fast, "identical" if same else "DIFFER"))
+                if not same:
+                    sys.exit("result files differ: %s %s" % (fast_out, ref_out))
+            if thr == "0" and not args.no_peer:
+                peer_out = "%s.0.numpy.txt" % prefix
+                walls, peak = [], 0.0
+                for _ in range(args.repeat):
+                    w, m = run_measured(["/usr/bin/python3", PEER] + files + ["-o", peer_out, "--tail", "closed"],
+                                        None, peer_env)
+                    walls.append(w)
+                    peak = max(peak, m)
+                pw = statistics.median(walls)
+                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.2fx  (%d lines differ in last digits)" % (
+                    name, thr, "numpy", pw, pairs / pw, peak, pw / fast, differing_lines(fast_out, peer_out)))
+            sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()
