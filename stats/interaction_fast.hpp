@@ -1,0 +1,61 @@
+#pragma once
+
+// The interaction test and the LDA likelihood for the fast scan. Each returns
+// exactly the doubles that interaction_test and llvalue_lda return for the
+// same data, bit for bit: every sum keeps its order and every product its
+// operands, and exp and log are the C library's. The speed comes from fixed
+// small matrices instead of uBLAS, no allocation once the workspace is warm,
+// one LU factorisation per Newton step instead of two, and vectorising only
+// where samples (or Hessian entries) are independent.
+
+#include <cstddef>
+#include <vector>
+
+// Caller-owned scratch storage, grown to the largest sample count seen and
+// then reused: one per scan, not one per pair.
+struct InteractionWorkspace {
+    std::vector<double> store;
+};
+
+// The class indicators come as one class per sample: 0 for the indicator row
+// (1,0), 1 for (0,1), 2 (or anything else) for (0,0). x1 and x2 are the two
+// log-expression columns in sample order. Writes the two log-likelihoods and
+// the statistic as interaction_test does and returns its p-value.
+double interaction_test_fast(const double* x1, const double* x2, const unsigned char* cls,
+                             std::size_t n, InteractionWorkspace& ws, double& llR, double& llF,
+                             double& stat);
+
+// What llvalue_lda reads of the group statistics, per class k:
+// sum[k] = (groupStats(k,0), groupStats(k,1)),
+// cov[k] = (groupCov(k,0), groupCov(k,1), groupCov(k,2)), count[k] = groupCounts(k).
+struct LdaGroups {
+    double sum[3][2];
+    double cov[3][3];
+    double count[3];
+};
+
+// llvalue_lda for the same data; `samples` is the global sample count n
+// (signed, as the pooled covariance's divisor n - 3 is formed from it).
+double lda_fast(const double* x1, const double* x2, const unsigned char* cls, int samples,
+                const LdaGroups& groups, InteractionWorkspace& ws);
+
+// The LU factorisation with partial pivoting, determinant and solve of the
+// Newton steps, on a row-major size x size matrix (size at most 8). They
+// reproduce the matrix library's lu_factorize, math::determinant and
+// lu_substitute step for step; exposed for the tests that hold them to it.
+namespace interaction_fast_detail {
+
+constexpr std::size_t kMaxOrder = 8;
+
+// Factorises a in place into L (strictly below the diagonal, unit diagonal
+// implied) and U; pivots[i] is the row exchanged with row i at step i. Returns
+// 0, or one plus the first column whose pivot was exactly 0.0.
+std::size_t lu_factor(double* a, std::size_t size, std::size_t* pivots);
+
+// The product of U's diagonal, one sign change per interchange made.
+double lu_determinant(const double* lu, std::size_t size, const std::size_t* pivots);
+
+// Overwrites x (the right-hand side) with the solution.
+void lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, double* x);
+
+}  // namespace interaction_fast_detail
