@@ -200,8 +200,15 @@ char* put_negative_micro(char* p, long long micro)
     return p + 6;
 }
 
+// A gene index as text with its tab, ready to copy into a line.
+struct GeneText {
+    char text[16];
+    std::size_t length;
+};
+
 // Everything the scan holds for the current SNP and block of genes.
 struct ScanState {
+    std::vector<GeneText> geneText;
     std::size_t samples = 0, genes = 0, panels = 0, width = 0;
     double N = 0.0;
     double threshold = 0.0;
@@ -360,6 +367,12 @@ void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
         for (std::size_t g = 0; g < S.genes; ++g)
             S.logs[panel_index(S.samples, s, g)] = std::log10(E(s, g));
 
+    S.geneText.resize(S.genes);
+    for (std::size_t g = 0; g < S.genes; ++g) {
+        char* end = put_uint(S.geneText[g].text, g);
+        *end++ = '\t';
+        S.geneText[g].length = static_cast<std::size_t>(end - S.geneText[g].text);
+    }
     S.mean3.resize(S.width + kVectorPad);
     S.var3.resize(S.width + kVectorPad);
     for (std::size_t g = 0; g < S.genes; ++g) {
@@ -441,9 +454,12 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                     char* p = line_space(out);
                     if (quick_pruned_micro(S.T[j], S.errT[j], S.logSum[j], S.quick, micro)) {
                         ++counts.prunings;
-                        p = put_text(p, prefix, prefixLen);
-                        p = put_uint(p, g2);
-                        p = put_text(p, "\t0\t", 3);
+                        // Fixed-size copies: the line buffer has room to spare.
+                        std::memcpy(p, prefix, sizeof prefix);
+                        p += prefixLen;
+                        std::memcpy(p, S.geneText[g2].text, sizeof S.geneText[g2].text);
+                        p += S.geneText[g2].length;
+                        p = put_text(p, "0\t", 2);
                         p = put_negative_micro(p, micro);
                         p = put_text(p, "\t1.0\t1.0\n", 9);
                     } else {
