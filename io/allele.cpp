@@ -21,6 +21,12 @@ void open_allele_file(AlleleReader& reader, const char* path)
         allocate_line_buffer(reader.buffer, kAlleleBufferSize);
 }
 
+// Closes the reader of one lookup however the lookup ends.
+struct ReaderCloser {
+    AlleleReader& reader;
+    ~ReaderCloser() { close_allele_reader(reader); }
+};
+
 }  // namespace
 
 void lookup_allele(AlleleReader& reader, unsigned k, char& allele, const char* path)
@@ -65,6 +71,6 @@ void getallele(unsigned k, char& allele, const char* path)
     // A fresh reader opens the file and reads it from the top: the
     // per-call lookup and the sequential one are the same code.
     AlleleReader reader;
+    const ReaderCloser closer{reader};
     lookup_allele(reader, k, allele, path);
-    close_allele_reader(reader);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "io/error.hpp"
+#include "io/file_handle.hpp"
 #include "io/globals.hpp"
 #include "io/line_buffer.hpp"
 #include "io/nucleotide.hpp"
@@ -63,9 +64,10 @@ void scan_genotype_file(const char* path)
 {
     ps = 0;
     n = 0;
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
+    const FileHandle handle = open_file(path, "r");
+    if (!handle)
         error("Error: Cannot open the genome file.");
+    std::FILE* file = handle.get();
     LineBuffer buffer;
     try {
         allocate_line_buffer(buffer, kGenotypeBufferSize);
@@ -88,15 +90,15 @@ void scan_genotype_file(const char* path)
     }
     if (std::ferror(file))
         error("Error: Aborted due to input error (genome data).");
-    std::fclose(file);
 }
 
 void scan_expression_file(const char* path)
 {
     ngene = 0;
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
+    const FileHandle handle = open_file(path, "r");
+    if (!handle)
         error("Error: Cannot open the expression file.");
+    std::FILE* file = handle.get();
     // On average 31 characters per value, separator included; in 64 bits,
     // since 31*n overflows an int for large n.
     const std::size_t size = 31 * static_cast<std::uint64_t>(n) + 2;
@@ -116,7 +118,6 @@ void scan_expression_file(const char* path)
     }
     if (std::ferror(file))
         error("Error: Aborted due to input error (expression data).");
-    std::fclose(file);
 }
 
 }  // namespace

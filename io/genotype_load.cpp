@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/error.hpp"
+#include "io/file_handle.hpp"
 #include "io/globals.hpp"
 
 void read_genotype(GenotypeMatrix& G, const char* path)
@@ -28,9 +29,10 @@ void read_genotype(GenotypeMatrix& G, const char* path)
         error("Error: Aborted due to allocation error.");
     }
 
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
+    const FileHandle handle = open_file(path, "r");
+    if (!handle)
         error("Error: Cannot open the genome file.");
+    std::FILE* file = handle.get();
 
     // Rows the file no longer holds stay zero instead of undefined.
     G.clear();
@@ -49,5 +51,4 @@ void read_genotype(GenotypeMatrix& G, const char* path)
             row[2 * k + 1] = line[4 * k + 2];
         }
     }
-    std::fclose(file);
 }
