@@ -4,8 +4,8 @@
 #include <immintrin.h>
 
 // The C library's vector variants of log (x86-64 vector ABI).
-extern "C" __m512d _ZGVeN8v_log(__m512d);
-extern "C" __m256d _ZGVdN4v_log(__m256d);
+extern "C" __attribute__((target("avx512f"))) __m512d _ZGVeN8v_log(__m512d);
+extern "C" __attribute__((target("avx2"))) __m256d _ZGVdN4v_log(__m256d);
 
 namespace {
 
