@@ -32,7 +32,6 @@ struct Data {
     ublas::matrix<double> stats{3, 4, 0.0};
     ublas::matrix<double> cov{4, 3, 0.0};
     ublas::vector<double> counts{3, 0.0};
-    LdaGroups groups;
 
     Data() {
         std::mt19937_64 rng(2024);
@@ -67,13 +66,6 @@ struct Data {
         double statistic = 0.0;
         unsigned g1 = 0, g2 = 1;
         test_mean_cov(X, Y, moments, stats, cov, counts, statistic, g1, g2);
-        for (std::size_t k = 0; k < 3; ++k) {
-            groups.sum[k][0] = stats(k, 0);
-            groups.sum[k][1] = stats(k, 1);
-            for (std::size_t j = 0; j < 3; ++j)
-                groups.cov[k][j] = cov(k, j);
-            groups.count[k] = counts(k);
-        }
     }
 };
 
@@ -117,15 +109,5 @@ void BM_llvalue_lda(benchmark::State& state)
 }
 BENCHMARK(BM_llvalue_lda)->Unit(benchmark::kMicrosecond);
 
-void BM_lda_fast(benchmark::State& state)
-{
-    const Data& d = data();
-    InteractionWorkspace ws;
-    for (auto _ : state) {
-        double ll = lda_fast(d.x1.data(), d.x2.data(), d.cls.data(), static_cast<int>(samples), d.groups, ws);
-        benchmark::DoNotOptimize(ll);
-    }
-}
-BENCHMARK(BM_lda_fast)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "stats/chi_squared_tail.hpp"
+#include "stats/simd.hpp"
 
 namespace interaction_fast_detail {
 
@@ -86,23 +87,6 @@ void lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, dou
 
 // The per-sample kernels. External linkage: target_clones needs it.
 namespace interaction_fast_kernels {
-
-typedef double v8d __attribute__((vector_size(64)));
-typedef double v4d __attribute__((vector_size(32)));
-
-// Loads and stores through memcpy: the workspace is only 16-byte aligned,
-// and vectors passed by value would differ in calling convention per clone.
-template <class V>
-__attribute__((always_inline)) inline void load(V& v, const double* p)
-{
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <class V>
-__attribute__((always_inline)) inline void store(double* p, const V& v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
 
 // eta = ((0.0 + 1*b[0]) + x1*b[1]) + x2*b[2] (+ z3*b[3]) for both classes,
 // over a length that is a multiple of 8.
@@ -236,20 +220,20 @@ struct Samples {
     const unsigned char* cls = nullptr;
     double *x1, *x2, *z3, *y0, *y1;
     double *e0, *e1, *p0, *p1, *fa, *fb, *fc, *d0, *d1;
-    double* u;  // 16 lanes per sample, only with products
+    double* u;  // 16 lanes per sample
 };
 
 constexpr std::size_t kColumns = 14;  // the length-n arrays above
 constexpr std::size_t kProductLanes = 16;
 
 Samples prepare(InteractionWorkspace& ws, const double* x1, const double* x2,
-                const unsigned char* cls, std::size_t n, bool products)
+                const unsigned char* cls, std::size_t n)
 {
     Samples S;
     S.n = n;
     S.padded = (n + 7) / 8 * 8;
     S.cls = cls;
-    const std::size_t need = S.padded * (kColumns + (products ? kProductLanes : 0));
+    const std::size_t need = S.padded * (kColumns + kProductLanes);
     if (ws.store.size() < need)
         ws.store.resize(need);
     double* next = ws.store.data();
@@ -268,10 +252,6 @@ Samples prepare(InteractionWorkspace& ws, const double* x1, const double* x2,
     }
     for (std::size_t s = n; s < S.padded; ++s)
         S.x1[s] = S.x2[s] = S.z3[s] = S.y0[s] = S.y1[s] = 0.0;
-    if (!products) {
-        S.u = nullptr;
-        return S;
-    }
     S.u = next;
     // The products x_j x_l of the designs (1, x1, x2) and (1, x1, x2, x1*x2)
     // depend on the data only: formed once per call, not once per step. The
@@ -433,61 +413,11 @@ double interaction_test_fast(const double* x1, const double* x2, const unsigned 
                              std::size_t n, InteractionWorkspace& ws, double& llR, double& llF,
                              double& stat)
 {
-    const Samples S = prepare(ws, x1, x2, cls, n, true);
+    const Samples S = prepare(ws, x1, x2, cls, n);
     llR = fitted_log_likelihood(S, 3);
     llF = fitted_log_likelihood(S, 4);
     stat = (llF - llR) + (llF - llR);
     if (!(stat > 0))
         return 1.0;
     return chi_squared_tail2(stat);
-}
-
-double lda_fast(const double* x1, const double* x2, const unsigned char* cls, int samples,
-                const LdaGroups& groups, InteractionWorkspace& ws)
-{
-    const double c0 = groups.count[0];
-    const double c1 = groups.count[1];
-    const double c2 = groups.count[2];
-    const double (*cov)[3] = groups.cov;
-
-    // Pooled within-class covariance, unbiased for three classes.
-    const double divisor = static_cast<double>(samples - 3);
-    const double w00 = ((c0 * cov[0][0] + c1 * cov[1][0]) + c2 * cov[2][0]) / divisor;
-    const double w01 = ((c0 * cov[0][2] + c1 * cov[1][2]) + c2 * cov[2][2]) / divisor;
-    const double w11 = ((c0 * cov[0][1] + c1 * cov[1][1]) + c2 * cov[2][1]) / divisor;
-    const double w10 = w01;
-
-    const double det = w00 * w11 - w01 * w10;
-    if (det == 0.0)
-        return -9999.0;
-    const double i00 = w11 / det;
-    const double i11 = w00 / det;
-    const double i01 = (-w01) / det;
-
-    double mean1[3];
-    double mean2[3];
-    for (std::size_t k = 0; k < 3; ++k) {
-        mean1[k] = groups.sum[k][0] / groups.count[k];
-        mean2[k] = groups.sum[k][1] / groups.count[k];
-    }
-
-    // Discriminant of class k against the baseline class 2; no prior term.
-    double beta[6];
-    for (std::size_t k = 0; k < 2; ++k) {
-        const double a1 = mean1[k];
-        const double a2 = mean2[k];
-        const double r1 = mean1[2];
-        const double r2 = mean2[2];
-        beta[3 * k] = -0.5 * (((a1 * a1 - r1 * r1) * i00 + (a1 * a2 - r1 * r2) * (2 * i01)) +
-                              (a2 * a2 - r2 * r2) * i11);
-        const double d1 = a1 - r1;
-        const double d2 = a2 - r2;
-        beta[3 * k + 1] = d1 * i00 + d2 * i01;
-        beta[3 * k + 2] = d1 * i01 + d2 * i11;
-    }
-
-    const std::size_t rows = samples > 0 ? static_cast<std::size_t>(samples) : 0;
-    const Samples S = prepare(ws, x1, x2, cls, rows, false);
-    evaluate(S, 3, beta);
-    return log_likelihood(S);
 }

@@ -25,20 +25,6 @@ double interaction_test_fast(const double* x1, const double* x2, const unsigned 
                              std::size_t n, InteractionWorkspace& ws, double& llR, double& llF,
                              double& stat);
 
-// What llvalue_lda reads of the group statistics, per class k:
-// sum[k] = (groupStats(k,0), groupStats(k,1)),
-// cov[k] = (groupCov(k,0), groupCov(k,1), groupCov(k,2)), count[k] = groupCounts(k).
-struct LdaGroups {
-    double sum[3][2];
-    double cov[3][3];
-    double count[3];
-};
-
-// llvalue_lda for the same data; `samples` is the global sample count n
-// (signed, as the pooled covariance's divisor n - 3 is formed from it).
-double lda_fast(const double* x1, const double* x2, const unsigned char* cls, int samples,
-                const LdaGroups& groups, InteractionWorkspace& ws);
-
 // The LU factorisation with partial pivoting, determinant and solve of the
 // Newton steps, on a row-major size x size matrix (size at most 8). They
 // reproduce the matrix library's lu_factorize, math::determinant and

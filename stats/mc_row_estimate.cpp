@@ -3,20 +3,9 @@
 #include <cstring>
 
 #include "stats/mc_quick.hpp"
+#include "stats/simd.hpp"
 
 namespace {
-
-typedef double v8d __attribute__((vector_size(64)));
-
-inline void load8(v8d& v, const double* p)
-{
-    std::memcpy(&v, p, sizeof v);
-}
-
-inline void store8(double* p, const v8d& v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
 
 inline void abs8(v8d& v)
 {
@@ -35,12 +24,12 @@ void class_determinants(const double* cross, const double* sums, const double* v
     }
     for (std::size_t j = 0; j < len; j += 8) {
         v8d c, s, v;
-        load8(c, cross + j);
-        load8(s, sums + j);
-        load8(v, vars + j);
+        load(c, cross + j);
+        load(s, sums + j);
+        load(v, vars + j);
         v8d cov = c / count;
         cov = cov - (mean1 * s) / count;
-        store8(det + j, (var1 * v) - cov * cov);
+        store(det + j, (var1 * v) - cov * cov);
     }
 }
 
@@ -50,11 +39,11 @@ void whole_determinants(const double* cross, const double* means, const double* 
 {
     for (std::size_t j = 0; j < len; j += 8) {
         v8d c, m, v;
-        load8(c, cross + j);
-        load8(m, means + j);
-        load8(v, vars + j);
+        load(c, cross + j);
+        load(m, means + j);
+        load(v, vars + j);
         const v8d cov = c / N - mean1 * m;
-        store8(det + j, (var1 * v) - cov * cov);
+        store(det + j, (var1 * v) - cov * cov);
     }
 }
 
@@ -66,24 +55,24 @@ void statistic_estimates(const double* lg3, const double* lg0, const double* lg1
     const double c0 = counts[0], c1 = counts[1], c2 = counts[2];
     for (std::size_t j = 0; j < len; j += 8) {
         v8d t3, l0, l1, l2;
-        load8(t3, lg3 + j);
-        load8(l0, lg0 + j);
-        load8(l1, lg1 + j);
-        load8(l2, lg2 + j);
+        load(t3, lg3 + j);
+        load(l0, lg0 + j);
+        load(l1, lg1 + j);
+        load(l2, lg2 + j);
         v8d t0 = l0 * c0, t1 = l1 * c1, t2 = l2 * c2;
         v8d t = t3 - t0;
         t = t - t1;
         t = t - t2;
-        store8(T + j, t);
+        store(T + j, t);
         // statistic_error_bound, lane by lane.
         v8d a3 = t3;
         abs8(a3);
         abs8(t0);
         abs8(t1);
         abs8(t2);
-        store8(errT + j, 64 * 0x1p-52 * (((a3 + t0) + t1) + t2));
+        store(errT + j, 64 * 0x1p-52 * (((a3 + t0) + t1) + t2));
         // tail10_sum(t / 2), lane by lane.
         const v8d x = t * 0.5;
-        store8(tailSum + j, 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6.0 + x * (1.0 / 24.0)))));
+        store(tailSum + j, 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6.0 + x * (1.0 / 24.0)))));
     }
 }

@@ -2,23 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-typedef double v8d __attribute__((vector_size(64)));
-
-// By reference: a 64-byte vector passed by value would change the calling
-// convention between the clones.
-inline void load8(v8d& v, const double* p)
-{
-    std::memcpy(&v, p, sizeof v);
-}
-
-inline void store8(double* p, const v8d& v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
-
-}  // namespace
+#include "stats/simd.hpp"
 
 // Eight genes against one panel of sixteen partners at a time: 16
 // accumulators of eight lanes fill the AVX-512 register file; each lane is
@@ -37,8 +21,8 @@ void cross_sums_block(const double* P, std::size_t samples, std::size_t s0, std:
             acc[r][0] = acc[r][1] = v8d{};
         for (std::size_t s = s0; s < s1; ++s) {
             v8d b0, b1;
-            load8(b0, panel + s * kPanel);
-            load8(b1, panel + s * kPanel + 8);
+            load(b0, panel + s * kPanel);
+            load(b1, panel + s * kPanel + 8);
             const double* a = rows + s * kPanel;
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < kRowBlock; ++r) {
@@ -48,8 +32,8 @@ void cross_sums_block(const double* P, std::size_t samples, std::size_t s0, std:
         }
         double* o = out + p * kPanel;
         for (std::size_t r = 0; r < kRowBlock; ++r) {
-            store8(o + r * outStride, acc[r][0]);
-            store8(o + r * outStride + 8, acc[r][1]);
+            store(o + r * outStride, acc[r][0]);
+            store(o + r * outStride + 8, acc[r][1]);
         }
     }
 }
