@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -60,10 +59,20 @@ cli::RunFiles simulate(const TempDir& dir, int samples, int snps, int genes, int
     return {prefix + ".geno", prefix + ".expr", prefix + ".allele", dir.file("out.txt")};
 }
 
+// "%f" text: an optional minus, then digits, a point and six digits, or
+// the spelled-out infinity or NaN.
 bool is_fixed6(const std::string& field)
 {
-    static const std::regex pattern(R"(-?([0-9]+\.[0-9]{6}|inf|nan))");
-    return std::regex_match(field, pattern);
+    const std::string body = !field.empty() && field[0] == '-' ? field.substr(1) : field;
+    if (body == "inf" || body == "nan")
+        return true;
+    const std::size_t point = body.find('.');
+    if (point == std::string::npos || point == 0 || body.size() - point - 1 != 6)
+        return false;
+    for (std::size_t i = 0; i < body.size(); ++i)
+        if (i != point && (body[i] < '0' || body[i] > '9'))
+            return false;
+    return true;
 }
 
 std::string count_report(unsigned long long pairs, unsigned long long prunings)
