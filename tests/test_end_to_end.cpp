@@ -511,32 +511,4 @@ TEST_P(EndToEnd, OutputInMissingDirectoryFailsAfterLoading)
     EXPECT_EQ(o.run.out.find("Running..."), std::string::npos);
 }
 
-// ---------------------------------------------------------------------------
-// The two engines agree byte for byte on varied data.
-
-TEST(EnginesAgree, OnVariedSimulatedData)
-{
-    const std::vector<std::vector<std::string>> variants = {
-        {},
-        {"--rare", "0:0.1", "--rare", "1:0.02"},
-        {"--nonpositive", "0.02"},
-        {"--lower-case", "0.3:both"},
-        {"--crlf", "--trailing-separator", "--separator", "space"},
-    };
-    int seed = 10;
-    for (const auto& extra : variants) {
-        SCOPED_TRACE(seed);
-        TempDir dir;
-        const cli::RunFiles f = simulate(dir, 35, 3, 8, seed++, extra);
-        for (const char* threshold : {"0.9\n", "3\n"}) {
-            const Outcome fast = run_files(MORV_BIN, f, threshold);
-            const Outcome reference = run_files(MORV_REFERENCE_BIN, f, threshold);
-            EXPECT_EQ(fast.run.status, 0) << fast.run.err;
-            EXPECT_EQ(fast.run.out, reference.run.out);
-            EXPECT_EQ(fast.run.err, reference.run.err);
-            EXPECT_EQ(fast.result, reference.result);
-        }
-    }
-}
-
 }  // namespace
