@@ -1,12 +1,16 @@
 // Entry point of morv: start-up (options, checks, threshold, loading), then
 // the scan over SNPs and gene pairs, then the counts.
 #include <iostream>
+#include <new>
 
 #include "driver/result_file.hpp"
 #include "driver/scan.hpp"
 #include "driver/startup.hpp"
+#include "io/error.hpp"
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     RunPaths paths;
     parse_command_line(argc, argv, paths);
@@ -29,4 +33,16 @@ int main(int argc, char** argv)
     std::cout << "#pairs: " << counts.pairs << std::endl;
     std::cout << "#prunings: " << counts.prunings << std::endl;
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Tables too large for this machine: a message, not an abort.
+        error("Error: Aborted due to allocation error.");
+    }
 }

@@ -324,6 +324,34 @@ TEST(WideGenotype, MillionSnpsInThreeSamplesRun)
     EXPECT_NE(result.find("\n999999\t0\t1\t"), std::string::npos);
 }
 
+// Tables larger than the memory the process may use end in the allocation
+// message and status 1, not in an abort.
+TEST_P(EveryProgram, TablesTooLargeForMemoryFailWithAMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#else
+    const std::size_t samples = 3000, genes = 1000;
+    TempDir dir;
+    std::string genotype, expression;
+    for (std::size_t s = 0; s < samples; ++s)
+        genotype += s % 3 == 0 ? "A\tA\n" : (s % 3 == 1 ? "A\tC\n" : "C\tC\n");
+    expression.reserve(genes * samples * 8);
+    for (std::size_t i = 0; i < genes * samples; ++i)
+        expression += i % samples + 1 == samples ? "12.345\n" : "12.345 ";
+    const Files in = write_inputs(dir, genotype, expression, "A\n");
+    // About 60 MB of address space: the program itself fits, the 24 MB
+    // table and the values read into it do not.
+    const RunResult r = testsupport::run(
+        "/bin/sh", {"sh", "-c", "ulimit -v 60000; exec \"$0\" -g \"$1\" -e \"$2\" -a \"$3\" -o \"$4\"",
+                    GetParam().path, in.genotype, in.expression, in.allele, dir.file("out.txt")},
+        "0.05\n");
+    EXPECT_EQ(r.signal, 0) << describe(r);
+    EXPECT_EQ(r.status, 1) << describe(r);
+    EXPECT_EQ(r.err, "Error: Aborted due to allocation error.\n");
+#endif
+}
+
 // Interruption: a long scan (every pair reaches the interaction test) is
 // sent SIGTERM or SIGINT; the process must end by that signal and leave a
 // result file that is a prefix of whole lines of the complete result.
