@@ -19,15 +19,14 @@
 //  - lines are formatted exactly without printf and written in large blocks.
 #include "driver/scan.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "driver/fixed_format.hpp"
 #include "driver/result_file.hpp"
+#include "driver/result_line.hpp"
 #include "driver/result_writer.hpp"
 #include "io/allele.hpp"
 #include "io/globals.hpp"
@@ -139,72 +138,9 @@ std::size_t pair_index(std::size_t genes, std::size_t g1, std::size_t g2)
     return g1 * genes - g1 * (g1 + 1) / 2 + (g2 - g1 - 1);
 }
 
-// Writes "i\tg1\t" once per gene row; the rest of each line follows it.
-char* put_uint(char* p, unsigned long long v)
-{
-    return std::to_chars(p, p + 24, v).ptr;
-}
-
-char* put_text(char* p, const char* text, std::size_t len)
-{
-    std::memcpy(p, text, len);
-    return p + len;
-}
-
-// A result line: "i\tg1\t" (the row's prefix), then g2, flag and values in
-// the format of its flag.
-char* format_line(char* p, const char* prefix, std::size_t prefixLen, std::size_t g2, int flag,
-                  double pMc, double lda, double pIt)
-{
-    p = put_text(p, prefix, prefixLen);
-    p = put_uint(p, g2);
-    *p++ = '\t';
-    *p++ = static_cast<char>('0' + flag);
-    *p++ = '\t';
-    p = format_fixed6(p, std::log10(pMc));
-    if (flag == kPrunedByMc)
-        return put_text(p, "\t1.0\t1.0\n", 9);
-    *p++ = '\t';
-    p = format_fixed6(p, lda);
-    if (flag == kPrunedByLda)
-        return put_text(p, "\t1.0\n", 5);
-    *p++ = '\t';
-    p = format_fixed6(p, std::log10(pIt));
-    *p++ = '\n';
-    return p;
-}
-
 // Whole-sample terms ln(det3)*N are the same for every SNP; they are kept
 // from the first SNP when the table stays this small.
 constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
-
-// "00" .. "99": two digits per table read.
-constexpr char kTwoDigits[100][2] = {
-#define MORV_DIGITS(t) {t, '0'}, {t, '1'}, {t, '2'}, {t, '3'}, {t, '4'}, {t, '5'}, {t, '6'}, {t, '7'}, {t, '8'}, {t, '9'}
-    MORV_DIGITS('0'), MORV_DIGITS('1'), MORV_DIGITS('2'), MORV_DIGITS('3'), MORV_DIGITS('4'),
-    MORV_DIGITS('5'), MORV_DIGITS('6'), MORV_DIGITS('7'), MORV_DIGITS('8'), MORV_DIGITS('9'),
-#undef MORV_DIGITS
-};
-
-// "-" and round(|v| * 1e6) as "%f" prints it: integer part, point, six digits.
-char* put_negative_micro(char* p, long long micro)
-{
-    const unsigned long long m = static_cast<unsigned long long>(-micro);
-    *p++ = '-';
-    p = put_uint(p, m / 1000000);
-    *p++ = '.';
-    const unsigned frac = static_cast<unsigned>(m % 1000000);
-    std::memcpy(p, kTwoDigits[frac / 10000], 2);
-    std::memcpy(p + 2, kTwoDigits[frac / 100 % 100], 2);
-    std::memcpy(p + 4, kTwoDigits[frac % 100], 2);
-    return p + 6;
-}
-
-// A gene index as text with its tab, ready to copy into a line.
-struct GeneText {
-    char text[16];
-    std::size_t length;
-};
 
 // Everything the scan holds for the current SNP and block of genes.
 struct ScanState {
