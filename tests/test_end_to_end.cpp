@@ -432,44 +432,6 @@ TEST_P(EndToEnd, AlleleFaultKeepsTheEarlierSnpsLines)
     EXPECT_EQ(cli::lines_of(bad.result), prefix);
 }
 
-TEST_P(EndToEnd, StartupFailureLeavesTheOutputFileUntouched)
-{
-    struct Case {
-        const char* name;
-        std::string geno, expr, input, err;
-    };
-    const std::string geno = std::string("A\tC\n") + "A\tA\n" + "C\tC\n";
-    const std::string expr = "1 2 3\n4 5 6\n";
-    const Case cases[] = {
-        {"threshold", geno, expr, "abc\n", "Error: Aborted due to input error.\n"},
-        {"genotype", "A\tN\n", expr, "0.05\n",
-         "Error: Invalid data or format in genome data\n"},
-        {"expression", geno, "1 2 3\n4 5\n", "0.05\n",
-         "Error: Invalid format in expression data.\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        const cli::RunFiles f = cli::write_inputs(dir, c.geno, c.expr, "A\n");
-        dir.write("out.txt", "previous results\n");
-        const Outcome o = run_files(binary(), f, c.input);
-        EXPECT_EQ(o.run.status, 1);
-        EXPECT_EQ(o.run.err, c.err);
-        EXPECT_EQ(o.result, "previous results\n");
-    }
-}
-
-TEST_P(EndToEnd, UnwritableOutputFails)
-{
-    TempDir dir;
-    cli::RunFiles f = simulate(dir, 20, 2, 4, 6);
-    f.output = "/dev/full";
-    const Outcome o = run_files(binary(), f, "0.5\n", false);
-    EXPECT_EQ(o.run.status, 1);
-    EXPECT_EQ(o.run.err, "Error: Cannot write the output file.\n");
-    EXPECT_EQ(o.run.out.find("#pairs"), std::string::npos);
-}
-
 TEST_P(EndToEnd, FailedResultLineWriteIsReported)
 {
     TempDir dir;
@@ -493,22 +455,6 @@ TEST_P(EndToEnd, FailedResultLineWriteIsReported)
     const std::string written = testsupport::read_file(f.output);
     EXPECT_EQ(written.size(), 1024u);
     EXPECT_EQ(good.result.compare(0, written.size(), written), 0);
-}
-
-TEST_P(EndToEnd, OutputInMissingDirectoryFailsAfterLoading)
-{
-    TempDir dir;
-    cli::RunFiles f = simulate(dir, 20, 2, 4, 7);
-    f.output = dir.file("no-such-dir/out.txt");
-    const Outcome o = run_files(binary(), f, "0.5\n");
-    EXPECT_EQ(o.run.status, 1);
-    EXPECT_EQ(o.run.err, "Error: Cannot open the output file.\n");
-    // Start-up ran to its end: the last echo line, then nothing.
-    const std::vector<std::string> out = cli::lines_of(o.run.out);
-    ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out.back().rfind("read expressions... ", 0), 0u);
-    EXPECT_TRUE(ends_with(o.run.out, "...\n"));
-    EXPECT_EQ(o.run.out.find("Running..."), std::string::npos);
 }
 
 }  // namespace
