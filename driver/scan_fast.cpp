@@ -352,7 +352,7 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
     prepare_run(S, threshold, E, geneMoments);
     const std::size_t genes = S.genes;
     AlleleReader alleles;
-    char prefix[64];
+    char prefix[32];  // "i\tg1\t": at most 22 characters
 
     for (unsigned i = 0; i < static_cast<unsigned>(ps); ++i) {
         if (int sig = pending_interrupt())
