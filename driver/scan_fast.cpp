@@ -407,10 +407,12 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                     }
                     out.used = static_cast<std::size_t>(p - out.buffer.data());
                 }
+                // Once per gene row: a row of pairs that all reach the
+                // interaction test takes a fraction of a second at most.
+                if (int sig = pending_interrupt())
+                    die_by_signal(out, sig);
+                flush_if_stale(out);
             }
-            if (int sig = pending_interrupt())
-                die_by_signal(out, sig);
-            flush_if_stale(out);
         }
     }
     close_allele_reader(alleles);
