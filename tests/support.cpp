@@ -145,4 +145,27 @@ bool file_exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+std::uint64_t bits_of(double v)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+double from_bits(std::uint64_t b)
+{
+    double v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+std::uint64_t exact_samples_scale()
+{
+    const char* s = std::getenv("MORV_EXACT_SAMPLES");
+    if (s == nullptr || *s == '\0')
+        return 1;
+    const unsigned long long k = std::strtoull(s, nullptr, 10);
+    return k == 0 ? 1 : k;
+}
+
 }  // namespace testsupport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,13 @@ private:
 
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
+
+// The bit pattern of a double and back: exactness tests compare bits.
+std::uint64_t bits_of(double v);
+double from_bits(std::uint64_t b);
+
+// MORV_EXACT_SAMPLES=k multiplies the sample counts of the exactness tests
+// by k for a long proof run; 1 when unset.
+std::uint64_t exact_samples_scale();
 
 }  // namespace testsupport

@@ -26,33 +26,19 @@
 
 #include "driver/fixed_format.hpp"
 #include "stats/chi_squared_tail.hpp"
+#include "tests/support.hpp"
 
 namespace {
 
 using Rng = std::mt19937_64;
 using Generator = std::function<double(Rng&)>;
 
+using testsupport::bits_of;
+using testsupport::from_bits;
+
 std::uint64_t sample_scale()
 {
-    const char* s = std::getenv("MORV_EXACT_SAMPLES");
-    if (s == nullptr || *s == '\0')
-        return 1;
-    const unsigned long long k = std::strtoull(s, nullptr, 10);
-    return k == 0 ? 1 : k;
-}
-
-std::uint64_t bits_of(double v)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-double from_bits(std::uint64_t b)
-{
-    double v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
+    return testsupport::exact_samples_scale();
 }
 
 // Uniform in [0, 1) with 53 random bits.

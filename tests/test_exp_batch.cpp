@@ -10,23 +10,17 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "tests/support.hpp"
 
 namespace {
 
 using exp_batch_detail::Path;
 
+using testsupport::from_bits;
+
 std::uint64_t bits(double v)
 {
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-double from_bits(std::uint64_t b)
-{
-    double v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
+    return testsupport::bits_of(v);
 }
 
 struct Mismatches {
@@ -105,9 +99,7 @@ void push_neighbours(std::vector<double>& x, double v, int ulps)
 
 std::size_t random_samples()
 {
-    if (const char* s = std::getenv("MORV_EXACT_SAMPLES"))
-        return static_cast<std::size_t>(std::strtoull(s, nullptr, 10));
-    return 20'000'000;
+    return 20'000'000 * static_cast<std::size_t>(testsupport::exact_samples_scale());
 }
 
 TEST(ExpBatch, SpecialValues)

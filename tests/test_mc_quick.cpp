@@ -13,6 +13,7 @@
 #include "stats/log_batch.hpp"
 #include "stats/mc_quick.hpp"
 #include "stats/mc_test.hpp"
+#include "tests/support.hpp"
 
 namespace {
 
@@ -33,8 +34,7 @@ std::string micro_text(long long micro)
 
 std::size_t samples_scale()
 {
-    const char* s = std::getenv("MORV_EXACT_SAMPLES");
-    return s ? std::strtoull(s, nullptr, 10) : 1;
+    return static_cast<std::size_t>(testsupport::exact_samples_scale());
 }
 
 struct ThresholdCase {
