@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <vector>
+
 #include "tests/support.hpp"
 
 namespace {
