@@ -222,20 +222,18 @@ void estimate_row(ScanState& S, std::size_t r, std::size_t g1)
 }
 
 // The pair evaluated the way the reference does: exact statistic and tail,
-// then the LDA and the interaction test when the cascade reaches them.
-int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t g2, double& pMc,
+// then the LDA and the interaction test when the cascade reaches them. The
+// class determinants of the row (entry j) are already exact; so is the
+// whole-sample term when the table of them is kept.
+int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t j, double& pMc,
                double& lda, double& pIt)
 {
+    const std::size_t g2 = g1 + 1 + j;
     const double* cnt = S.classes.counts;
-    double det[3], cov[3];
-    for (int k = 0; k < 3; ++k) {
-        cov[k] = class_covariance(S, k, r, g1, g2);
-        det[k] = class_covariance_det(S.st.var[k][g1], S.st.var[k][g2], cov[k], cnt[k]);
-    }
-    double T = whole_term(S, r, g1, g2);
-    T = T - std::log(det[0]) * cnt[0];
-    T = T - std::log(det[1]) * cnt[1];
-    T = T - std::log(det[2]) * cnt[2];
+    double T = S.keepWholeTerm ? S.lg[3][j] : whole_term(S, r, g1, g2);
+    T = T - std::log(S.det[0][j]) * cnt[0];
+    T = T - std::log(S.det[1][j]) * cnt[1];
+    T = T - std::log(S.det[2][j]) * cnt[2];
     pMc = mc_pvalue_with(T, chi_squared_tail10);
     if (!(S.threshold > pMc))
         return kPrunedByMc;
@@ -252,7 +250,7 @@ int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t g2, doub
         S.groupStats(k, 3) = S.st.squares[k][g2];
         S.groupCov(k, 0) = S.st.var[k][g1];
         S.groupCov(k, 1) = S.st.var[k][g2];
-        S.groupCov(k, 2) = cov[k];
+        S.groupCov(k, 2) = class_covariance(S, k, r, g1, g2);
         S.groupCounts(k) = cnt[k];
     }
     S.groupCov(3, 0) = S.var3[g1];
@@ -400,7 +398,7 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                         p = put_text(p, "\t1.0\t1.0\n", 9);
                     } else {
                         double pMc = 0.0, lda = 0.0, pIt = 0.0;
-                        const int flag = exact_pair(S, r, g1, g2, pMc, lda, pIt);
+                        const int flag = exact_pair(S, r, g1, j, pMc, lda, pIt);
                         if (flag != kAllComputed)
                             ++counts.prunings;
                         p = format_line(p, prefix, prefixLen, g2, flag, pMc, lda, pIt);

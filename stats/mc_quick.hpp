@@ -33,13 +33,10 @@ inline double tail10_sum(double x)
 }
 
 // Bound on the error of a statistic summed from four logarithm terms, each
-// within a few ulp of the exact evaluation, in the same order: 64 ulp of the
-// terms' magnitudes covers the logarithms (up to 8 ulp each), the products
-// and the three subtractions with a wide margin.
-inline double statistic_error_bound(double t3, double t0, double t1, double t2)
-{
-    return 64 * 0x1p-52 * (std::fabs(t3) + std::fabs(t0) + std::fabs(t1) + std::fabs(t2));
-}
+// within a few ulp of the exact evaluation, in the same order, as a
+// multiple of the terms' summed magnitudes: 64 ulp covers the logarithms (up
+// to 8 ulp each), the products and the three subtractions with a wide margin.
+constexpr double kStatisticRelativeError = 64 * 0x1p-52;
 
 // True when certain: the pair is pruned (p not below the threshold) and
 // micro = round(log10(p) * 1e6), the six-decimal value "%f" prints. logSum is

@@ -64,13 +64,13 @@ void statistic_estimates(const double* lg3, const double* lg0, const double* lg1
         t = t - t1;
         t = t - t2;
         store(T + j, t);
-        // statistic_error_bound, lane by lane.
+        // The error bound of the estimate, lane by lane.
         v8d a3 = t3;
         abs8(a3);
         abs8(t0);
         abs8(t1);
         abs8(t2);
-        store(errT + j, 64 * 0x1p-52 * (((a3 + t0) + t1) + t2));
+        store(errT + j, kStatisticRelativeError * (((a3 + t0) + t1) + t2));
         // tail10_sum(t / 2), lane by lane.
         const v8d x = t * 0.5;
         store(tailSum + j, 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6.0 + x * (1.0 / 24.0)))));

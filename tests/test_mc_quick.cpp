@@ -57,7 +57,7 @@ TEST_P(QuickDecision, AgreesWithExactEvaluationWhenCertain)
                                     : std::exp(logT(rng));
         // An estimate anywhere inside a bound typical of a few hundred
         // samples' worth of logarithm terms, including its very edge.
-        const double errT = 64 * 0x1p-52 * (std::fabs(T) + 2000.0);
+        const double errT = kStatisticRelativeError * (std::fabs(T) + 2000.0);
         const double shift = i % 8 == 0 ? (i % 16 == 0 ? errT : -errT) : unit(rng) * errT;
         const double estimate = T + shift;
         double sum = tail10_sum(estimate * 0.5), logSum;
@@ -92,7 +92,7 @@ TEST(QuickDecision, SettlesNearlyEveryTypicalStatistic)
     int certain = 0;
     for (int i = 0; i < count; ++i) {
         const double T = spread(rng);
-        const double errT = 64 * 0x1p-52 * (T + 20000.0);
+        const double errT = kStatisticRelativeError * (T + 20000.0);
         double sum = tail10_sum(T * 0.5), logSum;
         log_batch(&sum, &logSum, 1);
         long long micro;
