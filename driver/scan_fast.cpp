@@ -123,15 +123,6 @@ void gene_class_stats(const double* sorted, std::size_t samples, std::size_t pan
     }
 }
 
-// The whole-sample cross sum of one pair, in sample order.
-double whole_cross_sum(const double* logs, std::size_t samples, std::size_t g1, std::size_t g2)
-{
-    double sum = 0.0;
-    for (std::size_t s = 0; s < samples; ++s)
-        sum += logs[panel_index(samples, s, g1)] * logs[panel_index(samples, s, g2)];
-    return sum;
-}
-
 // Position of pair (g1, g2), g1 < g2, in visiting order.
 std::size_t pair_index(std::size_t genes, std::size_t g1, std::size_t g2)
 {
@@ -165,8 +156,7 @@ struct ScanState {
     // Test data and work objects of the pairs that reach the LDA, reused.
     std::vector<double> x1, x2;
     InteractionWorkspace interaction;
-    ublas::matrix<double> X, groupStats, groupCov;
-    ublas::matrix<unsigned> Y;
+    ublas::matrix<double> groupStats, groupCov;
     ublas::vector<double> groupCounts;
 };
 
@@ -240,32 +230,31 @@ int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t j, doubl
 
     const std::size_t samples = S.samples;
     for (std::size_t s = 0; s < samples; ++s) {
-        S.X(s, 0) = S.x1[s] = S.logs[panel_index(samples, s, g1)];
-        S.X(s, 1) = S.x2[s] = S.logs[panel_index(samples, s, g2)];
+        S.x1[s] = S.logs[panel_index(samples, s, g1)];
+        S.x2[s] = S.logs[panel_index(samples, s, g2)];
     }
+    // The LDA reads only the class rows of the group statistics.
     for (int k = 0; k < 3; ++k) {
         S.groupStats(k, 0) = S.st.sum[k][g1];
         S.groupStats(k, 1) = S.st.sum[k][g2];
-        S.groupStats(k, 2) = S.st.squares[k][g1];
-        S.groupStats(k, 3) = S.st.squares[k][g2];
         S.groupCov(k, 0) = S.st.var[k][g1];
         S.groupCov(k, 1) = S.st.var[k][g2];
         S.groupCov(k, 2) = class_covariance(S, k, r, g1, g2);
         S.groupCounts(k) = cnt[k];
     }
-    S.groupCov(3, 0) = S.var3[g1];
-    S.groupCov(3, 1) = S.var3[g2];
-    S.groupCov(3, 2) = whole_cross_sum(S.logs.get(), samples, g1, g2) / S.N - S.mean3[g1] * S.mean3[g2];
-    lda = llvalue_lda(S.X, S.Y, S.groupStats, S.groupCov, S.groupCounts);
+    prepare_pair(S.x1.data(), S.x2.data(), S.classes.ofSample.data(), samples, S.interaction);
+    double beta[6];
+    lda = lda_coefficients(S.groupStats, S.groupCov, S.groupCounts, beta)
+              ? lda_log_likelihood_fast(S.interaction, beta)
+              : -9999.0;
     if (!(S.ldaCutoff > lda))
         return kPrunedByLda;
     double llR = 0.0, llF = 0.0, stat = 0.0;
-    pIt = interaction_test_fast(S.x1.data(), S.x2.data(), S.classes.ofSample.data(), samples,
-                                S.interaction, llR, llF, stat);
+    pIt = interaction_test_fast(S.interaction, llR, llF, stat);
     return kAllComputed;
 }
 
-// Per SNP: classes, samples in class order, indicator rows, class sums.
+// Per SNP: classes, samples in class order, class sums.
 void prepare_snp(ScanState& S, const GenotypeMatrix& G, unsigned snp, char allele)
 {
     classify_samples(G, snp, allele, S.samples, S.classes);
@@ -274,9 +263,6 @@ void prepare_snp(ScanState& S, const GenotypeMatrix& G, unsigned snp, char allel
         for (std::size_t p = 0; p < S.panels; ++p)
             std::memcpy(&S.sorted[(p * S.samples + s) * kPanel], &S.logs[(p * S.samples + from) * kPanel],
                         kPanel * sizeof(double));
-        const unsigned char k = S.classes.ofSample[s];
-        S.Y(s, 0) = k == 0;
-        S.Y(s, 1) = k == 1;
     }
     gene_class_stats(S.sorted.get(), S.samples, S.panels, S.classes, S.st);
 }
@@ -329,10 +315,8 @@ void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
     S.logSum.resize(S.width + kVectorPad);
     S.x1.resize(S.samples);
     S.x2.resize(S.samples);
-    S.X.resize(S.samples, 2, false);
-    S.Y.resize(S.samples, 2, false);
-    S.groupStats.resize(3, 4, false);
-    S.groupCov.resize(4, 3, false);
+    S.groupStats.resize(3, 2, false);
+    S.groupCov.resize(3, 3, false);
     S.groupCounts.resize(3, false);
 }
 

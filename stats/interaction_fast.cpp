@@ -227,16 +227,18 @@ struct Samples {
 constexpr std::size_t kColumns = 14;  // the length-n arrays above
 constexpr std::size_t kProductLanes = 16;
 
-Samples prepare(InteractionWorkspace& ws, const double* x1, const double* x2,
-                const unsigned char* cls, std::size_t n)
+std::size_t padded_length(std::size_t n)
+{
+    return (n + 7) / 8 * 8;
+}
+
+// The arrays of the pair prepared in ws.
+Samples view(InteractionWorkspace& ws)
 {
     Samples S;
-    S.n = n;
-    S.padded = (n + 7) / 8 * 8;
-    S.cls = cls;
-    const std::size_t need = S.padded * (kColumns + kProductLanes);
-    if (ws.store.size() < need)
-        ws.store.resize(need);
+    S.n = ws.n;
+    S.padded = padded_length(ws.n);
+    S.cls = ws.cls;
     double* next = ws.store.data();
     double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1, &S.e0, &S.e1,
                                   &S.p0, &S.p1, &S.fa, &S.fb, &S.fc, &S.d0, &S.d1};
@@ -244,20 +246,16 @@ Samples prepare(InteractionWorkspace& ws, const double* x1, const double* x2,
         *c = next;
         next += S.padded;
     }
-    for (std::size_t s = 0; s < n; ++s) {
-        S.x1[s] = x1[s];
-        S.x2[s] = x2[s];
-        S.z3[s] = x1[s] * x2[s];
-        S.y0[s] = cls[s] == 0 ? 1.0 : 0.0;
-        S.y1[s] = cls[s] == 1 ? 1.0 : 0.0;
-    }
-    for (std::size_t s = n; s < S.padded; ++s)
-        S.x1[s] = S.x2[s] = S.z3[s] = S.y0[s] = S.y1[s] = 0.0;
     S.u = next;
-    // The products x_j x_l of the designs (1, x1, x2) and (1, x1, x2, x1*x2)
-    // depend on the data only: formed once per call, not once per step. The
-    // reduced design's six come first so that one vector covers them.
-    for (std::size_t s = 0; s < n; ++s) {
+    return S;
+}
+
+// The products x_j x_l of the designs (1, x1, x2) and (1, x1, x2, x1*x2)
+// depend on the data only: formed once per pair, not once per step. The
+// reduced design's six come first so that one vector covers them.
+void form_products(const Samples& S)
+{
+    for (std::size_t s = 0; s < S.n; ++s) {
         const double a = S.x1[s], b = S.x2[s], c = S.z3[s];
         double* row = S.u + 16 * s;
         row[0] = 1.0 * 1.0;
@@ -276,7 +274,6 @@ Samples prepare(InteractionWorkspace& ws, const double* x1, const double* x2,
         row[14] = b;
         row[15] = c;
     }
-    return S;
 }
 
 // Predictors of 500 and above, and NaN, are capped at 500. exp_batch_capped
@@ -323,19 +320,28 @@ double log_likelihood(const Samples& S)
 constexpr int kUpper3[3][3] = {{0, 1, 2}, {1, 3, 4}, {2, 4, 5}};
 constexpr int kUpper4[4][4] = {{0, 1, 2, 6}, {1, 3, 4, 7}, {2, 4, 5, 8}, {6, 7, 8, 9}};
 
-// Score g (2p) and Hessian H (2p x 2p, row-major) at the evaluated point. All
-// blocks are symmetric, H10 being H01 transposed.
-void score_hessian(const Samples& S, int p, double* g, double* H)
+// The running sums of the score and Hessian over the samples at the
+// evaluated point: H00, H01, H11 (16 lanes apart), then g0 and g1 (4 each).
+struct Sums {
+    double lane[3 * 16 + 8];
+};
+
+void accumulate(const Samples& S, int p, Sums& sums)
 {
-    double acc[3 * 16 + 8];
     if (p == 4)
-        kernels::accumulate4(S.u, S.fa, S.fb, S.fc, S.d0, S.d1, S.n, acc);
+        kernels::accumulate4(S.u, S.fa, S.fb, S.fc, S.d0, S.d1, S.n, sums.lane);
     else
-        kernels::accumulate3(S.u, S.fa, S.fb, S.fc, S.d0, S.d1, S.n, acc);
-    const double* h00 = acc;
-    const double* h01 = acc + 16;
-    const double* h11 = acc + 32;
-    const double* g0 = acc + 48;
+        kernels::accumulate3(S.u, S.fa, S.fb, S.fc, S.d0, S.d1, S.n, sums.lane);
+}
+
+// Score g (2p) and Hessian H (2p x 2p, row-major) from the sums. All blocks
+// are symmetric, H10 being H01 transposed.
+void score_hessian(const Sums& sums, int p, double* g, double* H)
+{
+    const double* h00 = sums.lane;
+    const double* h01 = sums.lane + 16;
+    const double* h11 = sums.lane + 32;
+    const double* g0 = sums.lane + 48;
     const double* g1 = g0 + 4;
     const int q = 2 * p;
     for (int j = 0; j < p; ++j) {
@@ -351,25 +357,38 @@ void score_hessian(const Samples& S, int p, double* g, double* H)
     }
 }
 
-// The Newton-Raphson fit from beta (2p entries) in place. Returns true when
-// the probabilities last evaluated are those at the returned beta (the fit
-// stopped on the determinant or the solve), so they need not be recomputed.
-bool newton_fit(const Samples& S, int p, double* beta)
+// Both fits start from beta = 0, where every predictor of either design is
+// 0 (or NaN, capped alike, for non-finite data): the same probabilities, and
+// the reduced design's sums are the same lanes of the full design's, added
+// in the same order. So the first step's sums are formed once for both.
+struct Start {
+    Sums sums;
+    bool current = true;  // the arrays in S still hold the evaluation at 0
+};
+
+// The Newton-Raphson fit from beta = 0 in place. Returns true when the
+// probabilities in S are those at the returned beta (the fit stopped on the
+// determinant or the solve), so they need not be recomputed.
+bool newton_fit(const Samples& S, int p, double* beta, const Start& start)
 {
     const std::size_t q = 2 * static_cast<std::size_t>(p);
     const double tolerance = 0.06 * static_cast<double>(static_cast<unsigned>(p));
-    double bnew[kMaxOrder], bold[kMaxOrder];
-    for (std::size_t k = 0; k < q; ++k)
-        bnew[k] = bold[k] = beta[k];
+    double bnew[kMaxOrder] = {}, bold[kMaxOrder] = {};
     bool current = false;
     int steps = 0;
     for (;;) {
         for (std::size_t k = 0; k < q; ++k)
             bold[k] = bnew[k];
-        evaluate(S, p, bold);
+        Sums fresh;
+        const Sums* sums = &start.sums;
+        if (steps > 0) {
+            evaluate(S, p, bold);
+            accumulate(S, p, fresh);
+            sums = &fresh;
+        }
         double g[kMaxOrder];
         double H[kMaxOrder * kMaxOrder];
-        score_hessian(S, p, g, H);
+        score_hessian(*sums, p, g, H);
 
         // The determinant and the solve factorise the same matrix the same
         // way: one factorisation serves both.
@@ -377,7 +396,7 @@ bool newton_fit(const Samples& S, int p, double* beta)
         const std::size_t singular = lu_factor(H, q, pivots);
         const double det = lu_determinant(H, q, pivots);
         if (det < 1e-15 || std::isnan(det) || singular != 0) {
-            current = true;
+            current = steps > 0 || start.current;
             break;
         }
         lu_solve(H, q, pivots, g);
@@ -398,25 +417,77 @@ bool newton_fit(const Samples& S, int p, double* beta)
     return current;
 }
 
-double fitted_log_likelihood(const Samples& S, int p)
+double fitted_log_likelihood(const Samples& S, int p, const Start& start)
 {
     double beta[kMaxOrder] = {};
-    if (!newton_fit(S, p, beta))
+    if (!newton_fit(S, p, beta, start))
         evaluate(S, p, beta);
     return log_likelihood(S);
 }
 
 }  // namespace
 
-double interaction_test_fast(const double* x1, const double* x2, const unsigned char* cls,
-                             std::size_t n, InteractionWorkspace& ws, double& llR, double& llF,
-                             double& stat)
+void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, std::size_t n,
+                  InteractionWorkspace& ws)
 {
-    const Samples S = prepare(ws, x1, x2, cls, n);
-    llR = fitted_log_likelihood(S, 3);
-    llF = fitted_log_likelihood(S, 4);
+    const std::size_t padded = padded_length(n);
+    const std::size_t need = padded * (kColumns + kProductLanes);
+    if (ws.store.size() < need)
+        ws.store.resize(need);
+    ws.n = n;
+    ws.cls = cls;
+    ws.products_overflow = false;
+    const Samples S = view(ws);
+    for (std::size_t s = 0; s < n; ++s) {
+        S.x1[s] = x1[s];
+        S.x2[s] = x2[s];
+        S.z3[s] = x1[s] * x2[s];
+        S.y0[s] = cls[s] == 0 ? 1.0 : 0.0;
+        S.y1[s] = cls[s] == 1 ? 1.0 : 0.0;
+        if (std::isfinite(x1[s]) && std::isfinite(x2[s]) && !std::isfinite(S.z3[s]))
+            ws.products_overflow = true;
+    }
+    for (std::size_t s = n; s < padded; ++s)
+        S.x1[s] = S.x2[s] = S.z3[s] = S.y0[s] = S.y1[s] = 0.0;
+}
+
+double lda_log_likelihood_fast(InteractionWorkspace& ws, const double* beta)
+{
+    const Samples S = view(ws);
+    evaluate(S, 3, beta);
+    return log_likelihood(S);
+}
+
+double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF, double& stat)
+{
+    const Samples S = view(ws);
+    form_products(S);
+    const double zero[kMaxOrder] = {};
+    Start start;
+    evaluate(S, 4, zero);
+    accumulate(S, 4, start.sums);
+    if (ws.products_overflow) {
+        // An interaction product of finite values overflowed: at 0 the full
+        // design's predictor is NaN where the reduced one's is 0.
+        Start reduced;
+        evaluate(S, 3, zero);
+        accumulate(S, 3, reduced.sums);
+        llR = fitted_log_likelihood(S, 3, reduced);
+    } else {
+        llR = fitted_log_likelihood(S, 3, start);
+    }
+    start.current = false;
+    llF = fitted_log_likelihood(S, 4, start);
     stat = (llF - llR) + (llF - llR);
     if (!(stat > 0))
         return 1.0;
     return chi_squared_tail2(stat);
+}
+
+double interaction_test_fast(const double* x1, const double* x2, const unsigned char* cls,
+                             std::size_t n, InteractionWorkspace& ws, double& llR, double& llF,
+                             double& stat)
+{
+    prepare_pair(x1, x2, cls, n, ws);
+    return interaction_test_fast(ws, llR, llF, stat);
 }

@@ -12,15 +12,32 @@
 #include <vector>
 
 // Caller-owned scratch storage, grown to the largest sample count seen and
-// then reused: one per scan, not one per pair.
+// then reused: one per scan, not one per pair. It holds the pair last given
+// to prepare_pair.
 struct InteractionWorkspace {
     std::vector<double> store;
+    std::size_t n = 0;
+    const unsigned char* cls = nullptr;  // the caller's, read until the next prepare_pair
+    bool products_overflow = false;      // some x1*x2 of finite values is not finite
 };
 
-// The class indicators come as one class per sample: 0 for the indicator row
-// (1,0), 1 for (0,1), 2 (or anything else) for (0,0). x1 and x2 are the two
-// log-expression columns in sample order. Writes the two log-likelihoods and
-// the statistic as interaction_test does and returns its p-value.
+// Lays out one gene pair for the two functions below. The class indicators
+// come as one class per sample: 0 for the indicator row (1,0), 1 for (0,1),
+// 2 (or anything else) for (0,0). x1 and x2 are the two log-expression
+// columns in sample order.
+void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, std::size_t n,
+                  InteractionWorkspace& ws);
+
+// The logit model's log-likelihood of the prepared pair for the design
+// (1, x1, x2) at beta (6 entries): what loglikelihood returns for the LDA's
+// coefficients.
+double lda_log_likelihood_fast(InteractionWorkspace& ws, const double* beta);
+
+// The interaction test of the prepared pair: writes the two log-likelihoods
+// and the statistic as interaction_test does and returns its p-value.
+double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF, double& stat);
+
+// prepare_pair, then the test.
 double interaction_test_fast(const double* x1, const double* x2, const unsigned char* cls,
                              std::size_t n, InteractionWorkspace& ws, double& llR, double& llF,
                              double& stat);

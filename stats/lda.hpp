@@ -12,13 +12,12 @@
 #include "io/globals.hpp"
 #include "stats/logit.hpp"
 
-// Reads the group statistics the MC test left for the same X and Y, and the
-// global n. Returns -9999.0 when the pooled covariance's determinant is
-// exactly 0.0; nothing else is guarded (the logit model's caps keep the
-// result finite).
-template <class MX, class MY, class MS, class MC, class VC>
-double llvalue_lda(MX& X, MY& Y, MS& groupStats, MC& groupCov, VC& groupCounts) {
-    namespace ublas = boost::numeric::ublas;
+// The discriminant coefficients, in the logit model's layout (class 0's
+// intercept, gene 1, gene 2, then class 1's), from the group statistics the MC
+// test left and the global n. Returns false, leaving beta alone, when the
+// pooled covariance's determinant is exactly 0.0.
+template <class MS, class MC, class VC>
+bool lda_coefficients(MS& groupStats, MC& groupCov, VC& groupCounts, double* beta) {
     const double c0 = groupCounts(0);
     const double c1 = groupCounts(1);
     const double c2 = groupCounts(2);
@@ -32,7 +31,7 @@ double llvalue_lda(MX& X, MY& Y, MS& groupStats, MC& groupCov, VC& groupCounts) 
 
     const double det = w00 * w11 - w01 * w10;
     if (det == 0.0) {
-        return -9999.0;
+        return false;
     }
     const double i00 = w11 / det;
     const double i11 = w00 / det;
@@ -46,18 +45,29 @@ double llvalue_lda(MX& X, MY& Y, MS& groupStats, MC& groupCov, VC& groupCounts) 
     }
 
     // Discriminant of class k against the baseline class 2; no prior term.
-    ublas::vector<double> beta(6);
     for (std::size_t k = 0; k < 2; ++k) {
         const double a1 = mean1[k];
         const double a2 = mean2[k];
         const double r1 = mean1[2];
         const double r2 = mean2[2];
-        beta(3 * k) = -0.5 * (((a1 * a1 - r1 * r1) * i00 + (a1 * a2 - r1 * r2) * (2 * i01)) +
+        beta[3 * k] = -0.5 * (((a1 * a1 - r1 * r1) * i00 + (a1 * a2 - r1 * r2) * (2 * i01)) +
                               (a2 * a2 - r2 * r2) * i11);
         const double d1 = a1 - r1;
         const double d2 = a2 - r2;
-        beta(3 * k + 1) = d1 * i00 + d2 * i01;
-        beta(3 * k + 2) = d1 * i01 + d2 * i11;
+        beta[3 * k + 1] = d1 * i00 + d2 * i01;
+        beta[3 * k + 2] = d1 * i01 + d2 * i11;
+    }
+    return true;
+}
+
+// Returns -9999.0 when the pooled covariance's determinant is exactly 0.0;
+// nothing else is guarded (the logit model's caps keep the result finite).
+template <class MX, class MY, class MS, class MC, class VC>
+double llvalue_lda(MX& X, MY& Y, MS& groupStats, MC& groupCov, VC& groupCounts) {
+    namespace ublas = boost::numeric::ublas;
+    ublas::vector<double> beta(6);
+    if (!lda_coefficients(groupStats, groupCov, groupCounts, beta.data().begin())) {
+        return -9999.0;
     }
 
     const std::size_t rows = n > 0 ? static_cast<std::size_t>(n) : 0;

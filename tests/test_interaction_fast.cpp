@@ -268,10 +268,47 @@ TEST(InteractionFast, MatchesPlainTestOnDegenerateData)
         {{-kInf, 1, 2, 3, 4, 5}, {1, 2, 3, 4, 5, kNaN}, {0, 1, 2, 0, 1, 2}},
         {{1, 2, 3, 4, 5, 6, 7, 8}, {8, 7, 6, 5, 4, 3, 2, 1}, {0, 0, 0, 0, 2, 2, 2, 2}},  // no class 1
         {{1, 2, 3, 4, 5, 6, 7, 8}, {2, 1, 4, 3, 6, 5, 8, 7}, {0, 0, 1, 1, 1, 1, 2, 2}},
+        // x1*x2 overflows: at the start the full design's predictor is NaN,
+        // the reduced one's 0, so the fits cannot share their first step.
+        {{1e200, 2, 3, 4, 5, 6}, {1e200, 1, 4, 3, 6, 5}, {0, 0, 1, 1, 2, 2}},
+        {{1, 2, 3, 4, 5, 6, 7, 8}, {2, 1, 4, 3, 6, 5, 8, kInf}, {0, 1, 2, 0, 1, 2, 0, 1}},
     };
     for (std::size_t c = 0; c < cases.size(); ++c) {
         SCOPED_TRACE(c);
         expect_it_matches(cases[c], ws);
+    }
+}
+
+// The LDA's log-likelihood is the reduced design's at the discriminant
+// coefficients, which may be anything the group statistics give: huge,
+// infinite or NaN (an empty class).
+TEST(InteractionFast, LdaLikelihoodMatchesPlainModel)
+{
+    std::mt19937_64 rng(77);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_int_distribution<std::size_t> size(0, 300);
+    const double odd[] = {0.0, -0.0, 1e3, -1e3, 600.0, kInf, -kInf, kNaN};
+    InteractionWorkspace ws;
+    for (int trial = 0; trial < 400; ++trial) {
+        const Data d = make_data(rng, size(rng), static_cast<Shape>(trial % kShapes));
+        const std::size_t m = d.cls.size();
+        ublas::matrix<double> D(m, 3);
+        ublas::matrix<unsigned> Y(m, 2);
+        for (std::size_t s = 0; s < m; ++s) {
+            D(s, 0) = 1.0;
+            D(s, 1) = d.x1[s];
+            D(s, 2) = d.x2[s];
+            Y(s, 0) = d.cls[s] == 0;
+            Y(s, 1) = d.cls[s] == 1;
+        }
+        ublas::vector<double> beta(6);
+        for (std::size_t k = 0; k < 6; ++k)
+            beta(k) = trial % 5 == 4 ? odd[(static_cast<std::size_t>(trial) + 3 * k) % 8] : 3.0 * normal(rng);
+        const int rows = static_cast<int>(m);
+        const double want = loglikelihood(D, Y, beta, rows);
+        prepare_pair(d.x1.data(), d.x2.data(), d.cls.data(), m, ws);
+        const double got = lda_log_likelihood_fast(ws, beta.data().begin());
+        ASSERT_EQ(bits(got), bits(want)) << "trial " << trial << ": " << got << " vs " << want;
     }
 }
 
