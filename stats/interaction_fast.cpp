@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <immintrin.h>
 #include <utility>
 
 #include "stats/chi_squared_tail.hpp"
@@ -115,14 +116,42 @@ void predictors(const double* x1, const double* x2, const double* z3, std::size_
     }
 }
 
-// den = (e0 + 1) + e1, the two probabilities, and what the score and Hessian
-// weigh each sample by: a = (P0-1)P0, b = P0 P1, c = (P1-1)P1, d = y - P.
+// den = (e0 + 1) + e1 and the two probabilities, for the log-likelihood.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void probabilities(const double* e0, const double* e1, const double* y0, const double* y1,
-                   std::size_t padded, double* p0, double* p1, double* fa, double* fb,
-                   double* fc, double* d0, double* d1)
+void probabilities(const double* e0, const double* e1, std::size_t padded, double* p0, double* p1)
 {
     for (std::size_t s = 0; s < padded; s += 8) {
+        v8d x0, x1;
+        load(x0, e0 + s);
+        load(x1, e1 + s);
+        const v8d den = (x0 + 1.0) + x1;
+        store(p0 + s, x0 / den);
+        store(p1 + s, x1 / den);
+    }
+}
+
+// One Newton step's score and Hessian sums, from the exponentials of the
+// predictors. Per block of 8 samples the probabilities and the weights each
+// sample enters the sums with (a = (P0-1)P0, b = P0 P1, c = (P1-1)P1,
+// d = y - P) are formed side by side; then the samples are added one at a
+// time, in order, each lane one running sum: exactly the scalar
+// accumulation of one Hessian or score entry. Fusing the two keeps the
+// divider busy while the sums run.
+//
+// m holds 8 products per sample, (1, a, b, c, aa, ab, bb, ac) with a = x1,
+// b = x2, c = x1 x2; t the two more of the full design, (bc, cc).
+// out: 40 lanes, the products times a (H00), times b (H01), times c (H11);
+// then (bc, cc) times a, b and c (full design only, lanes 30-31 unused);
+// then the design row times d0 (g0) and times d1 (g1).
+template <bool Full>
+__attribute__((always_inline)) inline void step_sums_generic(const double* e0, const double* e1,
+                                                           const double* y0, const double* y1,
+                                                           const double* m, const double* t,
+                                                           std::size_t n, double* out)
+{
+    v8d h00{}, h01{}, h11{}, tail{}, g{};
+    alignas(64) double w[5][8];
+    for (std::size_t s = 0; s < n; s += 8) {
         v8d x0, x1, c0, c1;
         load(x0, e0 + s);
         load(x1, e1 + s);
@@ -131,87 +160,136 @@ void probabilities(const double* e0, const double* e1, const double* y0, const d
         const v8d den = (x0 + 1.0) + x1;
         const v8d q0 = x0 / den;
         const v8d q1 = x1 / den;
-        store(p0 + s, q0);
-        store(p1 + s, q1);
-        store(fa + s, (q0 - 1.0) * q0);
-        store(fb + s, q0 * q1);
-        store(fc + s, (q1 - 1.0) * q1);
-        store(d0 + s, c0 - q0);
-        store(d1 + s, c1 - q1);
-    }
-}
-
-// One running sum per lane, fed sample by sample in order, so each lane is
-// exactly the scalar accumulation of one Hessian entry or score entry. Each
-// sample's row of u holds 16 lanes (see kProducts): the products x_j x_l of
-// the upper triangle in lanes 0-9, the design row in lanes 12-15.
-// out: H00, H01, H11 lanes 0-9 (16 apart), then g0 and g1 (4 each).
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void accumulate3(const double* u, const double* fa, const double* fb, const double* fc,
-                 const double* d0, const double* d1, std::size_t n, double* out)
-{
-    // The reduced design's entries all sit in the first eight lanes.
-    v8d h00{}, h01{}, h11{};
-    v4d g0{}, g1{};
-    for (std::size_t s = 0; s < n; ++s) {
-        const double* row = u + 16 * s;
-        v8d m;
-        v4d x;
-        load(m, row);
-        load(x, row + 12);
-        h00 += fa[s] * m;
-        h01 += fb[s] * m;
-        h11 += fc[s] * m;
-        g0 += x * d0[s];
-        g1 += x * d1[s];
+        store(w[0], (q0 - 1.0) * q0);
+        store(w[1], q0 * q1);
+        store(w[2], (q1 - 1.0) * q1);
+        store(w[3], c0 - q0);
+        store(w[4], c1 - q1);
+        const std::size_t block = n - s < 8 ? n - s : 8;
+        for (std::size_t i = 0; i < block; ++i) {
+            const double a = w[0][i], b = w[1][i], c = w[2][i], d0 = w[3][i], d1 = w[4][i];
+            const double* row = m + 8 * (s + i);
+            v8d u;
+            load(u, row);
+            h00 += a * u;
+            h01 += b * u;
+            h11 += c * u;
+            if (Full) {
+                const double* tr = t + 2 * (s + i);
+                const v8d tt = {tr[0], tr[1], tr[0], tr[1], tr[0], tr[1], 0.0, 0.0};
+                const v8d wt = {a, a, b, b, c, c, 0.0, 0.0};
+                tail += wt * tt;
+            }
+            const v8d x = {row[0], row[1], row[2], row[3], row[0], row[1], row[2], row[3]};
+            const v8d wg = {d0, d0, d0, d0, d1, d1, d1, d1};
+            g += wg * x;
+        }
     }
     store(out, h00);
-    store(out + 16, h01);
-    store(out + 32, h11);
-    store(out + 48, g0);
-    store(out + 52, g1);
+    store(out + 8, h01);
+    store(out + 16, h11);
+    store(out + 24, tail);
+    store(out + 32, g);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void accumulate4(const double* u, const double* fa, const double* fb, const double* fc,
-                 const double* d0, const double* d1, std::size_t n, double* out)
+__attribute__((target_clones("avx2", "default")))
+void step_sums_portable(const double* e0, const double* e1, const double* y0, const double* y1,
+                        const double* m, const double* t, std::size_t n, bool full, double* out)
 {
-    v8d h00a{}, h01a{}, h11a{};
-    v4d h00b{}, h01b{}, h11b{};
-    v4d g0{}, g1{};
-    for (std::size_t s = 0; s < n; ++s) {
-        const double* row = u + 16 * s;
-        const double a = fa[s], b = fb[s], c = fc[s];
-        v8d m;
-        v4d m2, x;
-        load(m, row);
-        load(m2, row + 8);
-        load(x, row + 12);
-        h00a += a * m;
-        h01a += b * m;
-        h11a += c * m;
-        h00b += a * m2;
-        h01b += b * m2;
-        h11b += c * m2;
-        g0 += x * d0[s];
-        g1 += x * d1[s];
+    if (full)
+        step_sums_generic<true>(e0, e1, y0, y1, m, t, n, out);
+    else
+        step_sums_generic<false>(e0, e1, y0, y1, m, t, n, out);
+}
+
+// The same lanes with AVX-512 broadcasts and masked blends in place of the
+// generic vector constructors, which compile to chains of inserts.
+template <bool Full>
+__attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_impl(
+    const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
+    const double* t, std::size_t n, double* out)
+{
+    __m512d h00 = _mm512_setzero_pd(), h01 = h00, h11 = h00, tail = h00, g = h00;
+    const __m512d one = _mm512_set1_pd(1.0);
+    alignas(64) double w[5][8];
+    for (std::size_t s = 0; s < n; s += 8) {
+        const __m512d x0 = _mm512_loadu_pd(e0 + s);
+        const __m512d x1 = _mm512_loadu_pd(e1 + s);
+        const __m512d den = _mm512_add_pd(_mm512_add_pd(x0, one), x1);
+        const __m512d q0 = _mm512_div_pd(x0, den);
+        const __m512d q1 = _mm512_div_pd(x1, den);
+        _mm512_store_pd(w[0], _mm512_mul_pd(_mm512_sub_pd(q0, one), q0));
+        _mm512_store_pd(w[1], _mm512_mul_pd(q0, q1));
+        _mm512_store_pd(w[2], _mm512_mul_pd(_mm512_sub_pd(q1, one), q1));
+        _mm512_store_pd(w[3], _mm512_sub_pd(_mm512_loadu_pd(y0 + s), q0));
+        _mm512_store_pd(w[4], _mm512_sub_pd(_mm512_loadu_pd(y1 + s), q1));
+        const std::size_t block = n - s < 8 ? n - s : 8;
+        for (std::size_t i = 0; i < block; ++i) {
+            const double* row = m + 8 * (s + i);
+            const __m512d u = _mm512_loadu_pd(row);
+            const __m512d a = _mm512_set1_pd(w[0][i]);
+            h00 = _mm512_add_pd(h00, _mm512_mul_pd(a, u));
+            h01 = _mm512_add_pd(h01, _mm512_mul_pd(_mm512_set1_pd(w[1][i]), u));
+            h11 = _mm512_add_pd(h11, _mm512_mul_pd(_mm512_set1_pd(w[2][i]), u));
+            if (Full) {
+                // (a, a, b, b, c, c, a, a) times (bc, cc) four times.
+                __m512d wt = _mm512_mask_broadcastsd_pd(a, 0x0C, _mm_load_sd(&w[1][i]));
+                wt = _mm512_mask_broadcastsd_pd(wt, 0x30, _mm_load_sd(&w[2][i]));
+                const __m512d tt = _mm512_castps_pd(
+                    _mm512_broadcast_f32x4(_mm_castpd_ps(_mm_loadu_pd(t + 2 * (s + i)))));
+                tail = _mm512_add_pd(tail, _mm512_mul_pd(wt, tt));
+            }
+            const __m512d wg = _mm512_mask_broadcastsd_pd(_mm512_set1_pd(w[3][i]), 0xF0,
+                                                          _mm_load_sd(&w[4][i]));
+            const __m512d x = _mm512_broadcast_f64x4(_mm256_loadu_pd(row));
+            g = _mm512_add_pd(g, _mm512_mul_pd(wg, x));
+        }
     }
-    store(out, h00a);
-    store(out + 8, h00b);
-    store(out + 16, h01a);
-    store(out + 24, h01b);
-    store(out + 32, h11a);
-    store(out + 40, h11b);
-    store(out + 48, g0);
-    store(out + 52, g1);
+    _mm512_storeu_pd(out, h00);
+    _mm512_storeu_pd(out + 8, h01);
+    _mm512_storeu_pd(out + 16, h11);
+    _mm512_storeu_pd(out + 24, tail);
+    _mm512_storeu_pd(out + 32, g);
+}
+
+__attribute__((target("avx512f"))) void step_sums_avx512(const double* e0, const double* e1,
+                                                        const double* y0, const double* y1,
+                                                        const double* m, const double* t,
+                                                        std::size_t n, bool full, double* out)
+{
+    if (full)
+        step_sums_avx512_impl<true>(e0, e1, y0, y1, m, t, n, out);
+    else
+        step_sums_avx512_impl<false>(e0, e1, y0, y1, m, t, n, out);
 }
 
 }  // namespace interaction_fast_kernels
 
+namespace kernels = interaction_fast_kernels;
+
+namespace interaction_fast_detail {
+
+bool step_sums_vectorised()
+{
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    return avx512;
+}
+
+void step_sums(bool vectorised, const double* e0, const double* e1, const double* y0,
+               const double* y1, const double* m, const double* t, std::size_t n, bool full,
+               double* out)
+{
+    if (vectorised)
+        kernels::step_sums_avx512(e0, e1, y0, y1, m, t, n, full, out);
+    else
+        kernels::step_sums_portable(e0, e1, y0, y1, m, t, n, full, out);
+}
+
+}  // namespace interaction_fast_detail
+
 namespace {
 
 using namespace interaction_fast_detail;
-namespace kernels = interaction_fast_kernels;
 
 // Per-sample arrays carved from the workspace, each padded to a multiple of 8
 // samples so the kernels run whole vectors; pad entries are never read back.
@@ -219,13 +297,13 @@ struct Samples {
     std::size_t n = 0;
     std::size_t padded = 0;
     const unsigned char* cls = nullptr;
-    double *x1, *x2, *z3, *y0, *y1;
-    double *e0, *e1, *p0, *p1, *fa, *fb, *fc, *d0, *d1;
-    double* u;  // 16 lanes per sample
+    double *x1, *x2, *z3, *y0, *y1, *e0, *e1, *p0, *p1;
+    double* m;  // 8 products per sample
+    double* t;  // 2 more per sample
 };
 
-constexpr std::size_t kColumns = 14;  // the length-n arrays above
-constexpr std::size_t kProductLanes = 16;
+constexpr std::size_t kColumns = 9;  // the length-n arrays above
+constexpr std::size_t kProductLanes = 10;
 
 std::size_t padded_length(std::size_t n)
 {
@@ -240,59 +318,52 @@ Samples view(InteractionWorkspace& ws)
     S.padded = padded_length(ws.n);
     S.cls = ws.cls;
     double* next = ws.store.data();
-    double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1, &S.e0, &S.e1,
-                                  &S.p0, &S.p1, &S.fa, &S.fb, &S.fc, &S.d0, &S.d1};
+    double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1, &S.e0, &S.e1, &S.p0, &S.p1};
     for (double** c : columns) {
         *c = next;
         next += S.padded;
     }
-    S.u = next;
+    S.m = next;
+    S.t = next + 8 * S.padded;
     return S;
 }
 
 // The products x_j x_l of the designs (1, x1, x2) and (1, x1, x2, x1*x2)
 // depend on the data only: formed once per pair, not once per step. The
-// reduced design's six come first so that one vector covers them.
+// first four, 1*1, 1*x1, 1*x2 and 1*x1x2, are also the design row itself.
 void form_products(const Samples& S)
 {
     for (std::size_t s = 0; s < S.n; ++s) {
         const double a = S.x1[s], b = S.x2[s], c = S.z3[s];
-        double* row = S.u + 16 * s;
+        double* row = S.m + 8 * s;
         row[0] = 1.0 * 1.0;
         row[1] = 1.0 * a;
         row[2] = 1.0 * b;
-        row[3] = a * a;
-        row[4] = a * b;
-        row[5] = b * b;
-        row[6] = 1.0 * c;
+        row[3] = 1.0 * c;
+        row[4] = a * a;
+        row[5] = a * b;
+        row[6] = b * b;
         row[7] = a * c;
-        row[8] = b * c;
-        row[9] = c * c;
-        row[10] = row[11] = 0.0;
-        row[12] = 1.0;
-        row[13] = a;
-        row[14] = b;
-        row[15] = c;
+        S.t[2 * s] = b * c;
+        S.t[2 * s + 1] = c * c;
     }
 }
 
-// Predictors of 500 and above, and NaN, are capped at 500. exp_batch_capped
-// gives std::exp's values bit for bit (exp(0) = 1 included, at vector
-// speed). Run over the padded length: whole vectors only, the pad entries
-// being unread.
-void exponentials(double* e0, double* e1, std::size_t n)
-{
-    exp_batch_capped(e0, e0, n, 500.0);
-    exp_batch_capped(e1, e1, n, 500.0);
-}
-
-// Class probabilities (and the score and Hessian weights) at beta.
-void evaluate(const Samples& S, int p, const double* beta)
+// exp of both predictors at beta, over the padded length (whole vectors; the
+// pad entries are unread). Predictors of 500 and above, and NaN, are capped
+// at 500; exp_batch_capped gives std::exp's values bit for bit.
+void exponentials(const Samples& S, int p, const double* beta)
 {
     kernels::predictors(S.x1, S.x2, S.z3, S.padded, beta, p, S.e0, S.e1);
-    exponentials(S.e0, S.e1, S.padded);
-    kernels::probabilities(S.e0, S.e1, S.y0, S.y1, S.padded, S.p0, S.p1, S.fa, S.fb, S.fc, S.d0,
-                           S.d1);
+    exp_batch_capped(S.e0, S.e0, S.padded, 500.0);
+    exp_batch_capped(S.e1, S.e1, S.padded, 500.0);
+}
+
+// Class probabilities at beta.
+void evaluate(const Samples& S, int p, const double* beta)
+{
+    exponentials(S, p, beta);
+    kernels::probabilities(S.e0, S.e1, S.padded, S.p0, S.p1);
 }
 
 double log_likelihood(const Samples& S)
@@ -316,43 +387,40 @@ double log_likelihood(const Samples& S)
     return ll;
 }
 
-// Lane of the product x_j x_l in a sample's row of products.
-constexpr int kUpper3[3][3] = {{0, 1, 2}, {1, 3, 4}, {2, 4, 5}};
-constexpr int kUpper4[4][4] = {{0, 1, 2, 6}, {1, 3, 4, 7}, {2, 4, 5, 8}, {6, 7, 8, 9}};
+// Index of the product x_j x_l among the ten.
+constexpr int kProduct[4][4] = {{0, 1, 2, 3}, {1, 4, 5, 7}, {2, 5, 6, 8}, {3, 7, 8, 9}};
 
-// The running sums of the score and Hessian over the samples at the
-// evaluated point: H00, H01, H11 (16 lanes apart), then g0 and g1 (4 each).
+// The running sums of one Newton step, laid out as step_sums leaves them.
 struct Sums {
-    double lane[3 * 16 + 8];
+    double lane[40];
 };
 
+// Sums of the score and Hessian at the exponentials last formed in S.
 void accumulate(const Samples& S, int p, Sums& sums)
 {
-    if (p == 4)
-        kernels::accumulate4(S.u, S.fa, S.fb, S.fc, S.d0, S.d1, S.n, sums.lane);
-    else
-        kernels::accumulate3(S.u, S.fa, S.fb, S.fc, S.d0, S.d1, S.n, sums.lane);
+    step_sums(step_sums_vectorised(), S.e0, S.e1, S.y0, S.y1, S.m, S.t, S.n, p == 4, sums.lane);
+}
+
+// Hessian block (0: H00, 1: H01, 2: H11), entry of product k.
+double hessian_sum(const Sums& sums, int block, int k)
+{
+    return k < 8 ? sums.lane[8 * block + k] : sums.lane[24 + 2 * block + (k - 8)];
 }
 
 // Score g (2p) and Hessian H (2p x 2p, row-major) from the sums. All blocks
 // are symmetric, H10 being H01 transposed.
 void score_hessian(const Sums& sums, int p, double* g, double* H)
 {
-    const double* h00 = sums.lane;
-    const double* h01 = sums.lane + 16;
-    const double* h11 = sums.lane + 32;
-    const double* g0 = sums.lane + 48;
-    const double* g1 = g0 + 4;
     const int q = 2 * p;
     for (int j = 0; j < p; ++j) {
-        g[j] = g0[j];
-        g[p + j] = g1[j];
+        g[j] = sums.lane[32 + j];
+        g[p + j] = sums.lane[36 + j];
         for (int l = 0; l < p; ++l) {
-            const int k = p == 4 ? kUpper4[j][l] : kUpper3[j][l];
-            H[j * q + l] = h00[k];
-            H[j * q + p + l] = h01[k];
-            H[(p + j) * q + l] = h01[k];
-            H[(p + j) * q + p + l] = h11[k];
+            const int k = kProduct[j][l];
+            H[j * q + l] = hessian_sum(sums, 0, k);
+            H[j * q + p + l] = hessian_sum(sums, 1, k);
+            H[(p + j) * q + l] = hessian_sum(sums, 1, k);
+            H[(p + j) * q + p + l] = hessian_sum(sums, 2, k);
         }
     }
 }
@@ -363,11 +431,11 @@ void score_hessian(const Sums& sums, int p, double* g, double* H)
 // in the same order. So the first step's sums are formed once for both.
 struct Start {
     Sums sums;
-    bool current = true;  // the arrays in S still hold the evaluation at 0
+    bool current = true;  // the exponentials in S are still those at 0
 };
 
 // The Newton-Raphson fit from beta = 0 in place. Returns true when the
-// probabilities in S are those at the returned beta (the fit stopped on the
+// exponentials in S are those at the returned beta (the fit stopped on the
 // determinant or the solve), so they need not be recomputed.
 bool newton_fit(const Samples& S, int p, double* beta, const Start& start)
 {
@@ -382,7 +450,7 @@ bool newton_fit(const Samples& S, int p, double* beta, const Start& start)
         Sums fresh;
         const Sums* sums = &start.sums;
         if (steps > 0) {
-            evaluate(S, p, bold);
+            exponentials(S, p, bold);
             accumulate(S, p, fresh);
             sums = &fresh;
         }
@@ -420,7 +488,9 @@ bool newton_fit(const Samples& S, int p, double* beta, const Start& start)
 double fitted_log_likelihood(const Samples& S, int p, const Start& start)
 {
     double beta[kMaxOrder] = {};
-    if (!newton_fit(S, p, beta, start))
+    if (newton_fit(S, p, beta, start))
+        kernels::probabilities(S.e0, S.e1, S.padded, S.p0, S.p1);
+    else
         evaluate(S, p, beta);
     return log_likelihood(S);
 }
@@ -464,13 +534,13 @@ double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF,
     form_products(S);
     const double zero[kMaxOrder] = {};
     Start start;
-    evaluate(S, 4, zero);
+    exponentials(S, 4, zero);
     accumulate(S, 4, start.sums);
     if (ws.products_overflow) {
         // An interaction product of finite values overflowed: at 0 the full
         // design's predictor is NaN where the reduced one's is 0.
         Start reduced;
-        evaluate(S, 3, zero);
+        exponentials(S, 3, zero);
         accumulate(S, 3, reduced.sums);
         llR = fitted_log_likelihood(S, 3, reduced);
     } else {
