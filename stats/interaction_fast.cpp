@@ -130,6 +130,30 @@ void probabilities(const double* e0, const double* e1, std::size_t padded, doubl
     }
 }
 
+// What each sample's log-likelihood term is the logarithm of: its class's
+// probability, (1 - P0) - P1 for class 2 (y0 = y1 = 0). Where the term is
+// the floor ln(1e-15) instead (a probability that is not positive or not a
+// number; for class 2, P0 + P1 not below 1), the argument is 1e-15 itself:
+// the same logarithm, with no mask to carry. The pad entries are unread.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void log_arguments(const double* p0, const double* p1, const double* y0, const double* y1,
+                   std::size_t padded, double* arg)
+{
+    const v8d floor = {1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15};
+    for (std::size_t s = 0; s < padded; s += 8) {
+        v8d a, b, c0, c1;
+        load(a, p0 + s);
+        load(b, p1 + s);
+        load(c0, y0 + s);
+        load(c1, y1 + s);
+        const v8d rest = (1.0 - a) - b;
+        const v8d two = (a + b < 1.0) ? rest : floor;
+        const v8d one = (b > 0) ? b : floor;
+        const v8d zero = (a > 0) ? a : floor;
+        store(arg + s, c0 != 0 ? zero : (c1 != 0 ? one : two));
+    }
+}
+
 // One Newton step's score and Hessian sums, from the exponentials of the
 // predictors. Per block of 8 samples the probabilities and the weights each
 // sample enters the sums with (a = (P0-1)P0, b = P0 P1, c = (P1-1)P1,
@@ -297,12 +321,12 @@ struct Samples {
     std::size_t n = 0;
     std::size_t padded = 0;
     const unsigned char* cls = nullptr;
-    double *x1, *x2, *z3, *y0, *y1, *e0, *e1, *p0, *p1;
+    double *x1, *x2, *z3, *y0, *y1, *e0, *e1, *p0, *p1, *term;
     double* m;  // 8 products per sample
     double* t;  // 2 more per sample
 };
 
-constexpr std::size_t kColumns = 9;  // the length-n arrays above
+constexpr std::size_t kColumns = 10;  // the length-n arrays above
 constexpr std::size_t kProductLanes = 10;
 
 std::size_t padded_length(std::size_t n)
@@ -318,7 +342,8 @@ Samples view(InteractionWorkspace& ws)
     S.padded = padded_length(ws.n);
     S.cls = ws.cls;
     double* next = ws.store.data();
-    double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1, &S.e0, &S.e1, &S.p0, &S.p1};
+    double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1,
+                                  &S.e0, &S.e1, &S.p0, &S.p1, &S.term};
     for (double** c : columns) {
         *c = next;
         next += S.padded;
@@ -368,22 +393,12 @@ void evaluate(const Samples& S, int p, const double* beta)
 
 double log_likelihood(const Samples& S)
 {
-    const double lmin = std::log(1e-15);
+    kernels::log_arguments(S.p0, S.p1, S.y0, S.y1, S.padded, S.term);
+    for (std::size_t s = 0; s < S.n; ++s)
+        S.term[s] = std::log(S.term[s]);
     double ll = 0.0;
-    for (std::size_t s = 0; s < S.n; ++s) {
-        const double p0 = S.p0[s];
-        const double p1 = S.p1[s];
-        double term;
-        if (S.cls[s] == 0) {
-            term = p0 > 0 ? std::log(p0) : lmin;
-        } else if (S.cls[s] == 1) {
-            term = p1 > 0 ? std::log(p1) : lmin;
-        } else {
-            const double sum = p0 + p1;
-            term = sum < 1.0 ? std::log((1.0 - p0) - p1) : lmin;
-        }
-        ll += term;
-    }
+    for (std::size_t s = 0; s < S.n; ++s)
+        ll += S.term[s];
     return ll;
 }
 
