@@ -30,6 +30,7 @@
 #include "driver/result_writer.hpp"
 #include "io/allele.hpp"
 #include "io/globals.hpp"
+#include "stats/aligned_doubles.hpp"
 #include "stats/chi_squared_tail.hpp"
 #include "stats/interaction_fast.hpp"
 #include "stats/lda.hpp"
@@ -41,22 +42,6 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(double* p) const { std::free(p); }
-};
-using AlignedDoubles = std::unique_ptr<double[], FreeDeleter>;
-
-AlignedDoubles aligned_doubles(std::size_t count)
-{
-    std::size_t bytes = ((count * sizeof(double) + 63) / 64) * 64;
-    if (bytes == 0)
-        bytes = 64;
-    void* p = std::aligned_alloc(64, bytes);
-    if (!p)
-        throw std::bad_alloc();
-    std::memset(p, 0, bytes);
-    return AlignedDoubles(static_cast<double*>(p));
-}
 
 // The genotype classes of one SNP, and the samples in class order (stable, so
 // each class keeps sample order).

@@ -341,7 +341,7 @@ Samples view(InteractionWorkspace& ws)
     S.n = ws.n;
     S.padded = padded_length(ws.n);
     S.cls = ws.cls;
-    double* next = ws.store.data();
+    double* next = ws.store.get();
     double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1,
                                   &S.e0, &S.e1, &S.p0, &S.p1, &S.term};
     for (double** c : columns) {
@@ -517,8 +517,10 @@ void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, 
 {
     const std::size_t padded = padded_length(n);
     const std::size_t need = padded * (kColumns + kProductLanes);
-    if (ws.store.size() < need)
-        ws.store.resize(need);
+    if (ws.capacity < need) {
+        ws.store = aligned_doubles(need);
+        ws.capacity = need;
+    }
     ws.n = n;
     ws.cls = cls;
     ws.products_overflow = false;

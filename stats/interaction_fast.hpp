@@ -9,13 +9,14 @@
 // where samples (or Hessian entries) are independent.
 
 #include <cstddef>
-#include <vector>
+#include "stats/aligned_doubles.hpp"
 
 // Caller-owned scratch storage, grown to the largest sample count seen and
 // then reused: one per scan, not one per pair. It holds the pair last given
 // to prepare_pair.
 struct InteractionWorkspace {
-    std::vector<double> store;
+    AlignedDoubles store;
+    std::size_t capacity = 0;
     std::size_t n = 0;
     const unsigned char* cls = nullptr;  // the caller's, read until the next prepare_pair
     bool products_overflow = false;      // some x1*x2 of finite values is not finite
