@@ -11,12 +11,21 @@
 
 namespace interaction_fast_detail {
 
+// Rows are kStride doubles apart: one vector each.
+constexpr std::size_t kStride = kMaxOrder;
+
 // Pivot: the first row of largest |value| at or below the diagonal, found
 // with u > t from t = 0 (so a column of zeros and NaNs keeps the diagonal).
 // A zero pivot leaves its column unscaled, but the trailing block is still
-// updated, as the library does.
+// updated, as the library does. The update of a row is one vector
+// operation: each entry right of the pivot column gets its own
+// a - l * pivot-row entry; entries left of it and the multiplier keep theirs.
+__attribute__((target_clones("avx512f", "avx2", "default")))
 std::size_t lu_factor(double* a, std::size_t size, std::size_t* pivots)
 {
+    v8d lane;
+    for (std::size_t c = 0; c < kStride; ++c)
+        lane[c] = static_cast<double>(c);
     std::size_t singular = 0;
     for (std::size_t i = 0; i < size; ++i)
         pivots[i] = i;
@@ -24,28 +33,36 @@ std::size_t lu_factor(double* a, std::size_t size, std::size_t* pivots)
         std::size_t best = i;
         double t = 0.0;
         for (std::size_t r = i; r < size; ++r) {
-            const double u = std::fabs(a[r * size + i]);
+            const double u = std::fabs(a[r * kStride + i]);
             if (u > t) {
                 best = r;
                 t = u;
             }
         }
-        if (a[best * size + i] != 0.0) {
+        if (a[best * kStride + i] != 0.0) {
             if (best != i) {
                 pivots[i] = best;
-                for (std::size_t c = 0; c < size; ++c)
-                    std::swap(a[i * size + c], a[best * size + c]);
+                v8d x, y;
+                load(x, a + i * kStride);
+                load(y, a + best * kStride);
+                store(a + i * kStride, y);
+                store(a + best * kStride, x);
             }
-            const double inv = 1.0 / a[i * size + i];
+            const double inv = 1.0 / a[i * kStride + i];
             for (std::size_t r = i + 1; r < size; ++r)
-                a[r * size + i] *= inv;
+                a[r * kStride + i] *= inv;
         } else if (singular == 0) {
             singular = i + 1;
         }
+        v8d pivotRow;
+        load(pivotRow, a + i * kStride);
+        const double column = static_cast<double>(i);
         for (std::size_t r = i + 1; r < size; ++r) {
-            const double l = a[r * size + i];
-            for (std::size_t c = i + 1; c < size; ++c)
-                a[r * size + c] -= l * a[i * size + c];
+            v8d row;
+            load(row, a + r * kStride);
+            const double l = row[i];
+            const v8d updated = row - l * pivotRow;
+            store(a + r * kStride, lane > column ? updated : row);
         }
     }
     return singular;
@@ -55,7 +72,7 @@ double lu_determinant(const double* lu, std::size_t size, const std::size_t* piv
 {
     double det = 1.0;
     for (std::size_t i = 0; i < size; ++i) {
-        double f = lu[i * size + i];
+        double f = lu[i * kStride + i];
         if (pivots[i] != i)
             f = -f;
         det = f * det;
@@ -74,14 +91,14 @@ void lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, dou
     for (std::size_t r = 0; r < size; ++r) {
         double t = x[r];
         for (std::size_t c = 0; c < r; ++c)
-            t -= lu[r * size + c] * x[c];
+            t -= lu[r * kStride + c] * x[c];
         x[r] = t / 1.0;
     }
     for (std::size_t r = size; r-- > 0;) {
         double t = x[r];
         for (std::size_t c = r + 1; c < size; ++c)
-            t -= lu[r * size + c] * x[c];
-        x[r] = t / lu[r * size + r];
+            t -= lu[r * kStride + c] * x[c];
+        x[r] = t / lu[r * kStride + r];
     }
 }
 
@@ -422,11 +439,11 @@ double hessian_sum(const Sums& sums, int block, int k)
     return k < 8 ? sums.lane[8 * block + k] : sums.lane[24 + 2 * block + (k - 8)];
 }
 
-// Score g (2p) and Hessian H (2p x 2p, row-major) from the sums. All blocks
-// are symmetric, H10 being H01 transposed.
+// Score g (2p) and Hessian H (2p x 2p, rows kMaxOrder apart) from the sums.
+// All blocks are symmetric, H10 being H01 transposed.
 void score_hessian(const Sums& sums, int p, double* g, double* H)
 {
-    const int q = 2 * p;
+    constexpr int q = static_cast<int>(kMaxOrder);
     for (int j = 0; j < p; ++j) {
         g[j] = sums.lane[32 + j];
         g[p + j] = sums.lane[36 + j];
@@ -470,7 +487,7 @@ bool newton_fit(const Samples& S, int p, double* beta, const Start& start)
             sums = &fresh;
         }
         double g[kMaxOrder];
-        double H[kMaxOrder * kMaxOrder];
+        alignas(64) double H[kMaxOrder * kMaxOrder] = {};
         score_hessian(*sums, p, g, H);
 
         // The determinant and the solve factorise the same matrix the same

@@ -44,7 +44,8 @@ double interaction_test_fast(const double* x1, const double* x2, const unsigned 
                              double& stat);
 
 // The LU factorisation with partial pivoting, determinant and solve of the
-// Newton steps, on a row-major size x size matrix (size at most 8). They
+// Newton steps, on a size x size matrix (size at most 8) stored row by row,
+// rows kMaxOrder doubles apart (the unused columns are scratch). They
 // reproduce the matrix library's lu_factorize, math::determinant and
 // lu_substitute step for step; exposed for the tests that hold them to it.
 namespace interaction_fast_detail {

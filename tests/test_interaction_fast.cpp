@@ -52,15 +52,18 @@ void expect_lu_matches(const std::vector<double>& a, std::size_t size, const std
     ublas::permutation_matrix<std::size_t> pm(size);
     const std::size_t expectedSingular = ublas::lu_factorize(F, pm);
 
-    double mine[lu::kMaxOrder * lu::kMaxOrder];
+    constexpr std::size_t stride = lu::kMaxOrder;
+    double mine[stride * stride] = {};
     std::size_t pivots[lu::kMaxOrder];
-    std::copy(a.begin(), a.end(), mine);
+    for (std::size_t r = 0; r < size; ++r)
+        for (std::size_t c = 0; c < size; ++c)
+            mine[r * stride + c] = a[r * size + c];
     const std::size_t singular = lu::lu_factor(mine, size, pivots);
     ASSERT_EQ(singular, expectedSingular);
     for (std::size_t r = 0; r < size; ++r) {
         EXPECT_EQ(pivots[r], pm(r)) << "row " << r;
         for (std::size_t c = 0; c < size; ++c)
-            EXPECT_EQ(bits(mine[r * size + c]), bits(F(r, c))) << "entry " << r << "," << c;
+            EXPECT_EQ(bits(mine[r * stride + c]), bits(F(r, c))) << "entry " << r << "," << c;
     }
     EXPECT_EQ(bits(lu::lu_determinant(mine, size, pivots)), bits(expectedDet));
 
