@@ -7,6 +7,7 @@
 
 #include "stats/chi_squared_tail.hpp"
 #include "stats/exp_batch.hpp"
+#include "stats/log_exact.hpp"
 #include "stats/simd.hpp"
 
 namespace interaction_fast_detail {
@@ -411,8 +412,7 @@ void evaluate(const Samples& S, int p, const double* beta)
 double log_likelihood(const Samples& S)
 {
     kernels::log_arguments(S.p0, S.p1, S.y0, S.y1, S.padded, S.term);
-    for (std::size_t s = 0; s < S.n; ++s)
-        S.term[s] = std::log(S.term[s]);
+    log_exact_batch(S.term, S.term, S.n);
     double ll = 0.0;
     for (std::size_t s = 0; s < S.n; ++s)
         ll += S.term[s];
