@@ -162,6 +162,28 @@ TEST(ExpBatch, InteractionPredictors)
     expect_identical(x, "interaction predictors");
 }
 
+// Inputs whose exponential lies within 0.012 ulp of a rounding midpoint
+// (located in long double, good to 2^-11 ulp): where lanes are decided by
+// the acceptance margin, on both sides of it, and where the library itself
+// rounds away from the nearest double (seen up to 0.0065 ulp from the
+// midpoint).
+TEST(ExpBatch, NearRoundingMidpoints)
+{
+    std::mt19937_64 gen(17);
+    std::uniform_real_distribution<double> moderate(-40.0, 40.0), wide(-700.0, 700.0);
+    std::vector<double> x;
+    while (x.size() < 80000) {
+        const double v = x.size() % 4 == 0 ? wide(gen) : moderate(gen);
+        int e;
+        const long double mantissa = std::frexp(std::exp(static_cast<long double>(v)), &e);
+        const long double scaled = std::ldexp(mantissa, 53);
+        const long double above = scaled - std::floor(scaled);  // in ulps of exp(v)
+        if (std::fabs(above - 0.5L) < 0.012L)
+            x.push_back(v);
+    }
+    expect_identical(x, "near rounding midpoints");
+}
+
 // Lengths around the vector widths, unaligned starts.
 TEST(ExpBatch, TailsAndOffsets)
 {
