@@ -183,7 +183,7 @@ void log_arguments(const double* p0, const double* p1, const double* y0, const d
 // m holds 8 products per sample, (1, a, b, c, aa, ab, bb, ac) with a = x1,
 // b = x2, c = x1 x2; t the two more of the full design, (bc, cc).
 // out: 40 lanes, the products times a (H00), times b (H01), times c (H11);
-// then (bc, cc) times a, b and c (full design only, lanes 30-31 unused);
+// then (bc, cc) times a, b and c (full design only; lanes 30-31 unused);
 // then the design row times d0 (g0) and times d1 (g1).
 template <bool Full>
 __attribute__((always_inline)) inline void step_sums_generic(const double* e0, const double* e1,
@@ -234,7 +234,6 @@ __attribute__((always_inline)) inline void step_sums_generic(const double* e0, c
     store(out + 32, g);
 }
 
-__attribute__((target_clones("avx2", "default")))
 void step_sums_portable(const double* e0, const double* e1, const double* y0, const double* y1,
                         const double* m, const double* t, std::size_t n, bool full, double* out)
 {
@@ -245,7 +244,8 @@ void step_sums_portable(const double* e0, const double* e1, const double* y0, co
 }
 
 // The same lanes with AVX-512 broadcasts and masked blends in place of the
-// generic vector constructors, which compile to chains of inserts.
+// generic vector constructors, which compile to chains of inserts. The inner
+// loop is unrolled, so a block's end costs no mispredicted branch.
 template <bool Full>
 __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_impl(
     const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
@@ -266,7 +266,10 @@ __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_i
         _mm512_store_pd(w[3], _mm512_sub_pd(_mm512_loadu_pd(y0 + s), q0));
         _mm512_store_pd(w[4], _mm512_sub_pd(_mm512_loadu_pd(y1 + s), q1));
         const std::size_t block = n - s < 8 ? n - s : 8;
-        for (std::size_t i = 0; i < block; ++i) {
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i) {
+            if (i >= block)
+                break;
             const double* row = m + 8 * (s + i);
             const __m512d u = _mm512_loadu_pd(row);
             const __m512d a = _mm512_set1_pd(w[0][i]);
@@ -277,13 +280,14 @@ __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_i
                 // (a, a, b, b, c, c, a, a) times (bc, cc) four times.
                 __m512d wt = _mm512_mask_broadcastsd_pd(a, 0x0C, _mm_load_sd(&w[1][i]));
                 wt = _mm512_mask_broadcastsd_pd(wt, 0x30, _mm_load_sd(&w[2][i]));
-                const __m512d tt = _mm512_castps_pd(
-                    _mm512_broadcast_f32x4(_mm_castpd_ps(_mm_loadu_pd(t + 2 * (s + i)))));
+                // maskz forms: GCC 12 warns on the plain ones' undefined source.
+                const __m512d tt = _mm512_castps_pd(_mm512_maskz_broadcast_f32x4(
+                    0xFFFF, _mm_castpd_ps(_mm_loadu_pd(t + 2 * (s + i)))));
                 tail = _mm512_add_pd(tail, _mm512_mul_pd(wt, tt));
             }
             const __m512d wg = _mm512_mask_broadcastsd_pd(_mm512_set1_pd(w[3][i]), 0xF0,
                                                           _mm_load_sd(&w[4][i]));
-            const __m512d x = _mm512_broadcast_f64x4(_mm256_loadu_pd(row));
+            const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(row));
             g = _mm512_add_pd(g, _mm512_mul_pd(wg, x));
         }
     }
@@ -305,26 +309,125 @@ __attribute__((target("avx512f"))) void step_sums_avx512(const double* e0, const
         step_sums_avx512_impl<false>(e0, e1, y0, y1, m, t, n, out);
 }
 
+// The same lanes with AVX2 intrinsics, two 4-lane halves per 8-lane sum.
+template <bool Full>
+__attribute__((target("avx2"), always_inline)) inline void step_sums_avx2_impl(
+    const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
+    const double* t, std::size_t n, double* out)
+{
+    __m256d h00a = _mm256_setzero_pd(), h00b = h00a, h01a = h00a, h01b = h00a, h11a = h00a,
+            h11b = h00a, tailab = h00a, g0 = h00a, g1 = h00a;
+    __m128d tailc = _mm_setzero_pd();
+    const __m256d one = _mm256_set1_pd(1.0);
+    alignas(64) double w[5][8];
+    for (std::size_t s = 0; s < n; s += 8) {
+        for (std::size_t h = 0; h < 8; h += 4) {
+            const __m256d x0 = _mm256_loadu_pd(e0 + s + h);
+            const __m256d x1 = _mm256_loadu_pd(e1 + s + h);
+            const __m256d den = _mm256_add_pd(_mm256_add_pd(x0, one), x1);
+            const __m256d q0 = _mm256_div_pd(x0, den);
+            const __m256d q1 = _mm256_div_pd(x1, den);
+            _mm256_store_pd(w[0] + h, _mm256_mul_pd(_mm256_sub_pd(q0, one), q0));
+            _mm256_store_pd(w[1] + h, _mm256_mul_pd(q0, q1));
+            _mm256_store_pd(w[2] + h, _mm256_mul_pd(_mm256_sub_pd(q1, one), q1));
+            _mm256_store_pd(w[3] + h, _mm256_sub_pd(_mm256_loadu_pd(y0 + s + h), q0));
+            _mm256_store_pd(w[4] + h, _mm256_sub_pd(_mm256_loadu_pd(y1 + s + h), q1));
+        }
+        const std::size_t block = n - s < 8 ? n - s : 8;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i) {
+            if (i >= block)
+                break;
+            const double* row = m + 8 * (s + i);
+            const __m256d u0 = _mm256_loadu_pd(row);
+            const __m256d u1 = _mm256_loadu_pd(row + 4);
+            const __m256d a = _mm256_broadcast_sd(&w[0][i]);
+            const __m256d b = _mm256_broadcast_sd(&w[1][i]);
+            const __m256d c = _mm256_broadcast_sd(&w[2][i]);
+            h00a = _mm256_add_pd(h00a, _mm256_mul_pd(a, u0));
+            h00b = _mm256_add_pd(h00b, _mm256_mul_pd(a, u1));
+            h01a = _mm256_add_pd(h01a, _mm256_mul_pd(b, u0));
+            h01b = _mm256_add_pd(h01b, _mm256_mul_pd(b, u1));
+            h11a = _mm256_add_pd(h11a, _mm256_mul_pd(c, u0));
+            h11b = _mm256_add_pd(h11b, _mm256_mul_pd(c, u1));
+            if (Full) {
+                // (a, a, b, b) and (c, c) times (bc, cc).
+                const double* tr = t + 2 * (s + i);
+                const __m128d tt = _mm_loadu_pd(tr);
+                const __m256d tt2 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(tr));
+                tailab = _mm256_add_pd(tailab, _mm256_mul_pd(_mm256_blend_pd(a, b, 0xC), tt2));
+                tailc = _mm_add_pd(tailc, _mm_mul_pd(_mm256_castpd256_pd128(c), tt));
+            }
+            g0 = _mm256_add_pd(g0, _mm256_mul_pd(_mm256_broadcast_sd(&w[3][i]), u0));
+            g1 = _mm256_add_pd(g1, _mm256_mul_pd(_mm256_broadcast_sd(&w[4][i]), u0));
+        }
+    }
+    _mm256_storeu_pd(out, h00a);
+    _mm256_storeu_pd(out + 4, h00b);
+    _mm256_storeu_pd(out + 8, h01a);
+    _mm256_storeu_pd(out + 12, h01b);
+    _mm256_storeu_pd(out + 16, h11a);
+    _mm256_storeu_pd(out + 20, h11b);
+    _mm256_storeu_pd(out + 24, tailab);
+    _mm_storeu_pd(out + 28, tailc);
+    _mm_storeu_pd(out + 30, _mm_setzero_pd());
+    _mm256_storeu_pd(out + 32, g0);
+    _mm256_storeu_pd(out + 36, g1);
+}
+
+__attribute__((target("avx2"))) void step_sums_avx2(const double* e0, const double* e1,
+                                                   const double* y0, const double* y1,
+                                                   const double* m, const double* t,
+                                                   std::size_t n, bool full, double* out)
+{
+    if (full)
+        step_sums_avx2_impl<true>(e0, e1, y0, y1, m, t, n, out);
+    else
+        step_sums_avx2_impl<false>(e0, e1, y0, y1, m, t, n, out);
+}
+
 }  // namespace interaction_fast_kernels
 
 namespace kernels = interaction_fast_kernels;
 
 namespace interaction_fast_detail {
 
-bool step_sums_vectorised()
+bool step_sums_available(StepPath path)
 {
-    static const bool avx512 = __builtin_cpu_supports("avx512f");
-    return avx512;
+    switch (path) {
+    case StepPath::avx512:
+        return __builtin_cpu_supports("avx512f");
+    case StepPath::avx2:
+        return __builtin_cpu_supports("avx2");
+    case StepPath::portable:
+        break;
+    }
+    return true;
 }
 
-void step_sums(bool vectorised, const double* e0, const double* e1, const double* y0,
+StepPath step_sums_best()
+{
+    static const StepPath best = step_sums_available(StepPath::avx512) ? StepPath::avx512
+                                 : step_sums_available(StepPath::avx2) ? StepPath::avx2
+                                                                       : StepPath::portable;
+    return best;
+}
+
+void step_sums(StepPath path, const double* e0, const double* e1, const double* y0,
                const double* y1, const double* m, const double* t, std::size_t n, bool full,
                double* out)
 {
-    if (vectorised)
+    switch (path) {
+    case StepPath::avx512:
         kernels::step_sums_avx512(e0, e1, y0, y1, m, t, n, full, out);
-    else
-        kernels::step_sums_portable(e0, e1, y0, y1, m, t, n, full, out);
+        return;
+    case StepPath::avx2:
+        kernels::step_sums_avx2(e0, e1, y0, y1, m, t, n, full, out);
+        return;
+    case StepPath::portable:
+        break;
+    }
+    kernels::step_sums_portable(e0, e1, y0, y1, m, t, n, full, out);
 }
 
 }  // namespace interaction_fast_detail
@@ -430,7 +533,7 @@ struct Sums {
 // Sums of the score and Hessian at the exponentials last formed in S.
 void accumulate(const Samples& S, int p, Sums& sums)
 {
-    step_sums(step_sums_vectorised(), S.e0, S.e1, S.y0, S.y1, S.m, S.t, S.n, p == 4, sums.lane);
+    step_sums(step_sums_best(), S.e0, S.e1, S.y0, S.y1, S.m, S.t, S.n, p == 4, sums.lane);
 }
 
 // Hessian block (0: H00, 1: H01, 2: H11), entry of product k.

@@ -67,11 +67,12 @@ void lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, dou
 // of the predictors (arrays padded to a multiple of 8 samples), the class
 // indicators y0, y1 and each sample's design products: m, 8 per sample
 // (1, x1, x2, x1x2, x1x1, x1x2, x2x2, x1(x1x2)), and t, 2 per sample
-// (x2(x1x2), (x1x2)^2). Writes 40 lanes (see the kernel). The AVX-512 path
-// is used when the CPU has it; both are exposed so tests can hold them to
-// each other.
-bool step_sums_vectorised();
-void step_sums(bool vectorised, const double* e0, const double* e1, const double* y0,
+// (x2(x1x2), (x1x2)^2). Writes 40 lanes (see the kernel). The widest path
+// the CPU has is used; all are exposed so tests can hold them to each other.
+enum class StepPath { portable, avx2, avx512 };
+bool step_sums_available(StepPath path);
+StepPath step_sums_best();
+void step_sums(StepPath path, const double* e0, const double* e1, const double* y0,
                const double* y1, const double* m, const double* t, std::size_t n, bool full,
                double* out);
 
