@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/batch_exactness.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -24,78 +25,31 @@ std::uint64_t bits(double v)
     return testsupport::bits_of(v);
 }
 
-struct Mismatches {
-    std::size_t count = 0;
-    double first_x = 0, first_got = 0, first_want = 0;
-};
+using batchcheck::Mismatches;
+using batchcheck::Runner;
+using batchcheck::push_neighbours;
 
-void compare(const std::vector<double>& x, const std::vector<double>& y, Mismatches& m)
+double library(double x)
 {
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double want = std::exp(x[i]);
-        if (bits(y[i]) != bits(want)) {
-            if (m.count == 0) {
-                m.first_x = x[i];
-                m.first_got = y[i];
-                m.first_want = want;
-            }
-            ++m.count;
-        }
-    }
-}
-
-// Every path the CPU can run, and the dispatching entry point.
-struct Runner {
-    std::string name;
-    bool available;
-    void (*run)(const double*, double*, std::size_t, Path);
-    Path path;
-};
-
-void via_path(const double* x, double* y, std::size_t n, Path p)
-{
-    exp_batch_detail::exp_batch_path(p, x, y, n);
-}
-
-void via_dispatch(const double* x, double* y, std::size_t n, Path)
-{
-    exp_batch(x, y, n);
+    return std::exp(x);
 }
 
 std::vector<Runner> runners()
 {
-    using exp_batch_detail::exp_batch_path_available;
-    return {{"dispatch", true, via_dispatch, Path::scalar},
-            {"avx512", exp_batch_path_available(Path::avx512), via_path, Path::avx512},
-            {"avx2", exp_batch_path_available(Path::avx2), via_path, Path::avx2},
-            {"scalar", true, via_path, Path::scalar}};
+    return batchcheck::runners<Path>(
+        [](Path p) { return exp_batch_detail::exp_batch_path_available(p); },
+        [](Path p, const double* x, double* y, std::size_t n) { exp_batch_detail::exp_batch_path(p, x, y, n); },
+        [](const double* x, double* y, std::size_t n) { exp_batch(x, y, n); });
 }
 
-void expect_identical(const std::vector<double>& x, const char* what)
+void compare(const std::vector<double>& x, const std::vector<double>& y, Mismatches& m)
 {
-    for (const Runner& r : runners()) {
-        if (!r.available)
-            continue;
-        std::vector<double> y(x.size());
-        r.run(x.data(), y.data(), x.size(), r.path);
-        Mismatches m;
-        compare(x, y, m);
-        EXPECT_EQ(m.count, 0u) << what << " via " << r.name << ": exp(" << std::hexfloat
-                               << m.first_x << ") gave " << m.first_got << ", library "
-                               << m.first_want;
-    }
+    batchcheck::compare(library, x, y, m);
 }
 
-void push_neighbours(std::vector<double>& x, double v, int ulps)
+void expect_identical(const std::vector<double>& x, const std::string& what)
 {
-    double up = v, down = v;
-    x.push_back(v);
-    for (int i = 0; i < ulps; ++i) {
-        up = std::nextafter(up, INFINITY);
-        down = std::nextafter(down, -INFINITY);
-        x.push_back(up);
-        x.push_back(down);
-    }
+    batchcheck::expect_identical(runners(), library, "exp", x, what);
 }
 
 std::size_t random_samples()
@@ -204,16 +158,7 @@ TEST(ExpBatch, InPlace)
     std::vector<double> x(20011);
     for (std::size_t i = 0; i < x.size(); ++i)
         x[i] = i % 7 == 0 ? std::numeric_limits<double>::quiet_NaN() : i % 5 == 0 ? 0.0 : u(gen);
-    for (const Runner& r : runners()) {
-        if (!r.available)
-            continue;
-        std::vector<double> y = x;
-        r.run(y.data(), y.data(), y.size(), r.path);
-        Mismatches m;
-        compare(x, y, m);
-        EXPECT_EQ(m.count, 0u) << "in place via " << r.name << ": exp(" << std::hexfloat
-                               << m.first_x << ") gave " << m.first_got;
-    }
+    batchcheck::expect_identical(runners(), library, "exp", x, "in place", true);
 }
 
 // The capped form, in place, against the library on the capped value.

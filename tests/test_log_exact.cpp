@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/batch_exactness.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -19,78 +20,26 @@ using log_exact_detail::Path;
 using testsupport::bits_of;
 using testsupport::from_bits;
 
-struct Mismatches {
-    std::size_t count = 0;
-    double first_x = 0, first_got = 0, first_want = 0;
-};
+using batchcheck::Mismatches;
+using batchcheck::Runner;
+using batchcheck::push_neighbours;
 
-void compare(const std::vector<double>& x, const std::vector<double>& y, Mismatches& m)
+double library(double x)
 {
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double want = std::log(x[i]);
-        if (bits_of(y[i]) != bits_of(want)) {
-            if (m.count == 0) {
-                m.first_x = x[i];
-                m.first_got = y[i];
-                m.first_want = want;
-            }
-            ++m.count;
-        }
-    }
-}
-
-// Every path the CPU can run, and the dispatching entry point.
-struct Runner {
-    std::string name;
-    bool available;
-    void (*run)(const double*, double*, std::size_t, Path);
-    Path path;
-};
-
-void via_path(const double* x, double* y, std::size_t n, Path p)
-{
-    log_exact_detail::log_exact_path(p, x, y, n);
-}
-
-void via_dispatch(const double* x, double* y, std::size_t n, Path)
-{
-    log_exact_batch(x, y, n);
+    return std::log(x);
 }
 
 std::vector<Runner> runners()
 {
-    using log_exact_detail::log_exact_path_available;
-    return {{"dispatch", true, via_dispatch, Path::scalar},
-            {"avx512", log_exact_path_available(Path::avx512), via_path, Path::avx512},
-            {"avx2", log_exact_path_available(Path::avx2), via_path, Path::avx2},
-            {"scalar", true, via_path, Path::scalar}};
+    return batchcheck::runners<Path>(
+        [](Path p) { return log_exact_detail::log_exact_path_available(p); },
+        [](Path p, const double* x, double* y, std::size_t n) { log_exact_detail::log_exact_path(p, x, y, n); },
+        [](const double* x, double* y, std::size_t n) { log_exact_batch(x, y, n); });
 }
 
 void expect_identical(const std::vector<double>& x, const std::string& what)
 {
-    for (const Runner& r : runners()) {
-        if (!r.available)
-            continue;
-        std::vector<double> y(x.size());
-        r.run(x.data(), y.data(), x.size(), r.path);
-        Mismatches m;
-        compare(x, y, m);
-        EXPECT_EQ(m.count, 0u) << what << " via " << r.name << ": log(" << std::hexfloat
-                               << m.first_x << ") gave " << m.first_got << ", library "
-                               << m.first_want;
-    }
-}
-
-void push_neighbours(std::vector<double>& x, double v, int ulps)
-{
-    double up = v, down = v;
-    x.push_back(v);
-    for (int i = 0; i < ulps; ++i) {
-        up = std::nextafter(up, INFINITY);
-        down = std::nextafter(down, -INFINITY);
-        x.push_back(up);
-        x.push_back(down);
-    }
+    batchcheck::expect_identical(runners(), library, "log", x, what);
 }
 
 std::size_t random_samples()
@@ -206,16 +155,7 @@ TEST(LogExact, InPlace)
         default: x[i] = u(gen); break;
         }
     }
-    for (const Runner& r : runners()) {
-        if (!r.available)
-            continue;
-        std::vector<double> y = x;
-        r.run(y.data(), y.data(), y.size(), r.path);
-        Mismatches m;
-        compare(x, y, m);
-        EXPECT_EQ(m.count, 0u) << "in place via " << r.name << ": log(" << std::hexfloat
-                               << m.first_x << ") gave " << m.first_got;
-    }
+    batchcheck::expect_identical(runners(), library, "log", x, "in place", true);
 }
 
 // Probabilities should mostly stay on the vector path: a check of speed, as
@@ -250,7 +190,7 @@ TEST(LogExact, RandomInputs)
     std::vector<double> x(kChunk), y(kChunk), want(kChunk);
     std::vector<Runner> paths;
     for (const Runner& r : runners())
-        if (r.available && r.run == via_path && r.path != Path::scalar)
+        if (r.available && r.vector_path)
             paths.push_back(r);
     std::vector<std::size_t> bad(paths.size());
     Mismatches first;
@@ -271,15 +211,11 @@ TEST(LogExact, RandomInputs)
             want[i] = std::log(x[i]);
         }
         for (std::size_t p = 0; p < paths.size(); ++p) {
-            paths[p].run(x.data(), y.data(), n, paths[p].path);
+            paths[p].run(x.data(), y.data(), n);
             for (std::size_t i = 0; i < n; ++i) {
                 if (bits_of(y[i]) == bits_of(want[i]))
                     continue;
-                if (first.count++ == 0) {
-                    first.first_x = x[i];
-                    first.first_got = y[i];
-                    first.first_want = want[i];
-                }
+                first.record(x[i], y[i], want[i]);
                 ++bad[p];
             }
         }
