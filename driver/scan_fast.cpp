@@ -140,6 +140,7 @@ struct ScanState {
     std::vector<double> det[4], lg[4], T, errT, sum, logSum;
     // Test data and work objects of the pairs that reach the LDA, reused.
     std::vector<double> x1, x2;
+    std::size_t x1Gene = static_cast<std::size_t>(-1);  // whose column x1 holds
     InteractionWorkspace interaction;
     ublas::matrix<double> groupStats, groupCov;
     ublas::vector<double> groupCounts;
@@ -213,11 +214,16 @@ int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t j, doubl
     if (!(S.threshold > pMc))
         return kPrunedByMc;
 
+    // The log-expression columns in sample order; a row's first gene is
+    // gathered once for all its partners.
     const std::size_t samples = S.samples;
-    for (std::size_t s = 0; s < samples; ++s) {
-        S.x1[s] = S.logs[panel_index(samples, s, g1)];
-        S.x2[s] = S.logs[panel_index(samples, s, g2)];
+    if (S.x1Gene != g1) {
+        for (std::size_t s = 0; s < samples; ++s)
+            S.x1[s] = S.logs[panel_index(samples, s, g1)];
+        S.x1Gene = g1;
     }
+    for (std::size_t s = 0; s < samples; ++s)
+        S.x2[s] = S.logs[panel_index(samples, s, g2)];
     // The LDA reads only the class rows of the group statistics.
     for (int k = 0; k < 3; ++k) {
         S.groupStats(k, 0) = S.st.sum[k][g1];

@@ -70,6 +70,12 @@ void lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, dou
 // (x2(x1x2), (x1x2)^2). Writes 40 lanes (see the kernel). The widest path
 // the CPU has is used; all are exposed so tests can hold them to each other.
 enum class StepPath { portable, avx2, avx512 };
+
+// The products m and t of samples 0..n-1 from the columns x1, x2 and
+// z3 = x1 x2 (64-byte aligned), by 8-sample transposes or one by one.
+bool products_best();
+void products(bool vectorised, const double* x1, const double* x2, const double* z3,
+              std::size_t n, double* m, double* t);
 bool step_sums_available(StepPath path);
 StepPath step_sums_best();
 void step_sums(StepPath path, const double* e0, const double* e1, const double* y0,

@@ -195,6 +195,33 @@ TEST(StepSums, VectorisedAndPortablePathsAgree)
     }
 }
 
+// The transposed products equal the one-by-one ones, partial blocks and
+// non-finite values included.
+TEST(StepSums, TransposedProductsMatch)
+{
+    if (!lu::products_best())
+        GTEST_SKIP() << "no AVX-512 on this CPU";
+    std::mt19937_64 rng(9);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (std::size_t n : {0, 1, 7, 8, 9, 16, 23, 500}) {
+        const std::size_t padded = (n + 7) / 8 * 8;
+        AlignedDoubles x1 = aligned_doubles(padded), x2 = aligned_doubles(padded), z3 = aligned_doubles(padded);
+        for (std::size_t s = 0; s < n; ++s) {
+            x1[s] = s % 11 == 3 ? kNaN : 10.0 * normal(rng);
+            x2[s] = s % 13 == 5 ? -kInf : normal(rng);
+            z3[s] = x1[s] * x2[s];
+        }
+        std::vector<double> m1(8 * n + 1), t1(2 * n + 1), m2(8 * n + 1), t2(2 * n + 1);
+        AlignedDoubles m = aligned_doubles(8 * padded), t = aligned_doubles(2 * padded);
+        lu::products(true, x1.get(), x2.get(), z3.get(), n, m.get(), t.get());
+        lu::products(false, x1.get(), x2.get(), z3.get(), n, m2.data(), t2.data());
+        for (std::size_t k = 0; k < 8 * n; ++k)
+            ASSERT_EQ(bits(m[k]), bits(m2[k])) << "n " << n << " m " << k;
+        for (std::size_t k = 0; k < 2 * n; ++k)
+            ASSERT_EQ(bits(t[k]), bits(t2[k])) << "n " << n << " t " << k;
+    }
+}
+
 // ---- Interaction test ----------------------------------------------------
 
 struct Data {
