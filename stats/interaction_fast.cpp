@@ -1,5 +1,6 @@
 #include "stats/interaction_fast.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -151,15 +152,15 @@ void probabilities(const double* e0, const double* e1, std::size_t padded, doubl
 
 // The pair's columns in the workspace: x1, x2, z3 = x1 x2 and the class
 // indicators, for 8 samples at a time. Returns how many samples it did (the
-// whole blocks) and sets overflow when some z3 of finite x1 and x2 is not
-// finite.
+// whole blocks); sets overflow when some z3 of finite x1 and x2 is not
+// finite, and finite when all of x1, x2 and z3 are.
 __attribute__((target("avx512f"))) std::size_t lay_out_avx512(
     const double* x1, const double* x2, const unsigned char* cls, std::size_t n, double* ox1,
-    double* ox2, double* oz3, double* oy0, double* oy1, bool& overflow)
+    double* ox2, double* oz3, double* oy0, double* oy1, bool& overflow, bool& finite)
 {
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d zero = _mm512_setzero_pd();
-    __mmask8 any = 0;
+    __mmask8 any = 0, all = 0xFF;
     std::size_t s = 0;
     for (; s + 8 <= n; s += 8) {
         const __m512d a = _mm512_loadu_pd(x1 + s);
@@ -170,8 +171,10 @@ __attribute__((target("avx512f"))) std::size_t lay_out_avx512(
         _mm512_store_pd(oz3 + s, c);
         // x - x is 0 for a finite x and NaN otherwise.
         const __m512d ab = _mm512_add_pd(_mm512_sub_pd(a, a), _mm512_sub_pd(b, b));
-        any |= _mm512_cmp_pd_mask(ab, zero, _CMP_EQ_OQ) &
-               _mm512_cmp_pd_mask(_mm512_sub_pd(c, c), zero, _CMP_NEQ_UQ);
+        const __mmask8 inputs = _mm512_cmp_pd_mask(ab, zero, _CMP_EQ_OQ);
+        const __mmask8 product = _mm512_cmp_pd_mask(_mm512_sub_pd(c, c), zero, _CMP_EQ_OQ);
+        any |= inputs & static_cast<__mmask8>(~product);
+        all &= inputs & product;
         std::uint64_t bytes;
         std::memcpy(&bytes, cls + s, sizeof bytes);
         const __m512i k =
@@ -182,6 +185,7 @@ __attribute__((target("avx512f"))) std::size_t lay_out_avx512(
         _mm512_store_pd(oy1 + s, _mm512_mask_blend_pd(second, zero, one));
     }
     overflow = any != 0;
+    finite = all == 0xFF;
     return s;
 }
 
@@ -739,9 +743,10 @@ void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, 
     ws.n = n;
     ws.cls = cls;
     const Samples S = view(ws);
-    bool overflow = false;
+    bool overflow = false, finite = true;
     const std::size_t done = products_best() ? kernels::lay_out_avx512(x1, x2, cls, n, S.x1, S.x2,
-                                                                       S.z3, S.y0, S.y1, overflow)
+                                                                       S.z3, S.y0, S.y1, overflow,
+                                                                       finite)
                                              : 0;
     for (std::size_t s = done; s < n; ++s) {
         const double a = x1[s], b = x2[s], c = a * b;
@@ -752,8 +757,11 @@ void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, 
         S.y1[s] = cls[s] == 1 ? 1.0 : 0.0;
         if (std::isfinite(a) && std::isfinite(b) && !std::isfinite(c))
             overflow = true;
+        if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c))
+            finite = false;
     }
     ws.products_overflow = overflow;
+    ws.all_finite = finite;
     for (std::size_t s = n; s < padded; ++s)
         S.x1[s] = S.x2[s] = S.z3[s] = S.y0[s] = S.y1[s] = 0.0;
 }
@@ -771,7 +779,14 @@ double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF,
     form_products(S);
     const double zero[kMaxOrder] = {};
     Start start;
-    exponentials(S, 4, zero);
+    if (ws.all_finite) {
+        // Every predictor at 0 is +0 (x * 0 is +-0 for finite x, and
+        // 0 + -0 is +0): exp gives 1.0.
+        std::fill(S.e0, S.e0 + S.padded, 1.0);
+        std::fill(S.e1, S.e1 + S.padded, 1.0);
+    } else {
+        exponentials(S, 4, zero);
+    }
     accumulate(S, 4, start.sums);
     if (ws.products_overflow) {
         // An interaction product of finite values overflowed: at 0 the full

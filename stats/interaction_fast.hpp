@@ -20,6 +20,7 @@ struct InteractionWorkspace {
     std::size_t n = 0;
     const unsigned char* cls = nullptr;  // the caller's, read until the next prepare_pair
     bool products_overflow = false;      // some x1*x2 of finite values is not finite
+    bool all_finite = true;              // every x1, x2 and x1*x2 is finite
 };
 
 // Lays out one gene pair for the two functions below. The class indicators
