@@ -136,20 +136,6 @@ void predictors(const double* x1, const double* x2, const double* z3, std::size_
     }
 }
 
-// den = (e0 + 1) + e1 and the two probabilities, for the log-likelihood.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void probabilities(const double* e0, const double* e1, std::size_t padded, double* p0, double* p1)
-{
-    for (std::size_t s = 0; s < padded; s += 8) {
-        v8d x0, x1;
-        load(x0, e0 + s);
-        load(x1, e1 + s);
-        const v8d den = (x0 + 1.0) + x1;
-        store(p0 + s, x0 / den);
-        store(p1 + s, x1 / den);
-    }
-}
-
 // The pair's columns in the workspace: x1, x2, z3 = x1 x2 and the class
 // indicators, for 8 samples at a time. Returns how many samples it did (the
 // whole blocks); sets overflow when some z3 of finite x1 and x2 is not
@@ -234,22 +220,27 @@ __attribute__((target("avx512f"))) std::size_t products_avx512(const double* x1,
     return s;
 }
 
-// What each sample's log-likelihood term is the logarithm of: its class's
-// probability, (1 - P0) - P1 for class 2 (y0 = y1 = 0). Where the term is
-// the floor ln(1e-15) instead (a probability that is not positive or not a
-// number; for class 2, P0 + P1 not below 1), the argument is 1e-15 itself:
-// the same logarithm, with no mask to carry. The pad entries are unread.
+// What each sample's log-likelihood term is the logarithm of, from the
+// exponentials of its predictors: with den = (e0 + 1) + e1, P0 = e0 / den and
+// P1 = e1 / den, its class's probability, or (1 - P0) - P1 for class 2
+// (y0 = y1 = 0). Where the term is the floor ln(1e-15) instead (a
+// probability that is not positive or not a number; for class 2, P0 + P1
+// not below 1), the argument is 1e-15 itself: the same logarithm, with no
+// mask to carry. The pad entries are unread.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void log_arguments(const double* p0, const double* p1, const double* y0, const double* y1,
+void log_arguments(const double* e0, const double* e1, const double* y0, const double* y1,
                    std::size_t padded, double* arg)
 {
     const v8d floor = {1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15};
     for (std::size_t s = 0; s < padded; s += 8) {
-        v8d a, b, c0, c1;
-        load(a, p0 + s);
-        load(b, p1 + s);
+        v8d x0, x1, c0, c1;
+        load(x0, e0 + s);
+        load(x1, e1 + s);
         load(c0, y0 + s);
         load(c1, y1 + s);
+        const v8d den = (x0 + 1.0) + x1;
+        const v8d a = x0 / den;
+        const v8d b = x1 / den;
         const v8d rest = (1.0 - a) - b;
         const v8d two = (a + b < 1.0) ? rest : floor;
         const v8d one = (b > 0) ? b : floor;
@@ -554,12 +545,12 @@ struct Samples {
     std::size_t n = 0;
     std::size_t padded = 0;
     const unsigned char* cls = nullptr;
-    double *x1, *x2, *z3, *y0, *y1, *e0, *e1, *p0, *p1, *term;
+    double *x1, *x2, *z3, *y0, *y1, *e0, *e1, *term, *termR;
     double* m;  // 8 products per sample
     double* t;  // 2 more per sample
 };
 
-constexpr std::size_t kColumns = 10;  // the length-n arrays above
+constexpr std::size_t kColumns = 9;  // the length-n arrays above
 constexpr std::size_t kProductLanes = 10;
 
 std::size_t padded_length(std::size_t n)
@@ -576,7 +567,7 @@ Samples view(InteractionWorkspace& ws)
     S.cls = ws.cls;
     double* next = ws.store.get();
     double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1,
-                                  &S.e0, &S.e1, &S.p0, &S.p1, &S.term};
+                                  &S.e0, &S.e1, &S.term, &S.termR};
     for (double** c : columns) {
         *c = next;
         next += S.padded;
@@ -604,21 +595,11 @@ void exponentials(const Samples& S, int p, const double* beta)
     exp_batch_capped(S.e1, S.e1, S.padded, 500.0);
 }
 
-// Class probabilities at beta.
-void evaluate(const Samples& S, int p, const double* beta)
+// The log-likelihood's terms, in sample order, at the exponentials in S.
+void log_terms(const Samples& S, double* term)
 {
-    exponentials(S, p, beta);
-    kernels::probabilities(S.e0, S.e1, S.padded, S.p0, S.p1);
-}
-
-double log_likelihood(const Samples& S)
-{
-    kernels::log_arguments(S.p0, S.p1, S.y0, S.y1, S.padded, S.term);
-    log_exact_batch(S.term, S.term, S.n);
-    double ll = 0.0;
-    for (std::size_t s = 0; s < S.n; ++s)
-        ll += S.term[s];
-    return ll;
+    kernels::log_arguments(S.e0, S.e1, S.y0, S.y1, S.padded, term);
+    log_exact_batch(term, term, S.n);
 }
 
 // Index of the product x_j x_l among the ten.
@@ -719,14 +700,13 @@ bool newton_fit(const Samples& S, int p, double* beta, const Start& start)
     return current;
 }
 
-double fitted_log_likelihood(const Samples& S, int p, const Start& start)
+// The fitted model's log-likelihood terms.
+void fitted_terms(const Samples& S, int p, const Start& start, double* term)
 {
     double beta[kMaxOrder] = {};
-    if (newton_fit(S, p, beta, start))
-        kernels::probabilities(S.e0, S.e1, S.padded, S.p0, S.p1);
-    else
-        evaluate(S, p, beta);
-    return log_likelihood(S);
+    if (!newton_fit(S, p, beta, start))
+        exponentials(S, p, beta);
+    log_terms(S, term);
 }
 
 }  // namespace
@@ -769,8 +749,12 @@ void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, 
 double lda_log_likelihood_fast(InteractionWorkspace& ws, const double* beta)
 {
     const Samples S = view(ws);
-    evaluate(S, 3, beta);
-    return log_likelihood(S);
+    exponentials(S, 3, beta);
+    log_terms(S, S.term);
+    double ll = 0.0;
+    for (std::size_t s = 0; s < S.n; ++s)
+        ll += S.term[s];
+    return ll;
 }
 
 double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF, double& stat)
@@ -794,12 +778,21 @@ double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF,
         Start reduced;
         exponentials(S, 3, zero);
         accumulate(S, 3, reduced.sums);
-        llR = fitted_log_likelihood(S, 3, reduced);
+        fitted_terms(S, 3, reduced, S.termR);
     } else {
-        llR = fitted_log_likelihood(S, 3, start);
+        fitted_terms(S, 3, start, S.termR);
     }
     start.current = false;
-    llF = fitted_log_likelihood(S, 4, start);
+    fitted_terms(S, 4, start, S.term);
+    // Both sums in sample order, side by side: two chains of additions
+    // overlap where one after the other would wait on each addition.
+    double reducedSum = 0.0, fullSum = 0.0;
+    for (std::size_t s = 0; s < S.n; ++s) {
+        reducedSum += S.termR[s];
+        fullSum += S.term[s];
+    }
+    llR = reducedSum;
+    llF = fullSum;
     stat = (llF - llR) + (llF - llR);
     if (!(stat > 0))
         return 1.0;
