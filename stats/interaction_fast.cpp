@@ -323,25 +323,39 @@ void step_sums_portable(const double* e0, const double* e1, const double* y0, co
 // The same lanes with AVX-512 broadcasts and masked blends in place of the
 // generic vector constructors, which compile to chains of inserts. The inner
 // loop is unrolled, so a block's end costs no mispredicted branch.
+// The weights of samples s..s+7: a, b, c, d0 and d1 (see step_sums).
+__attribute__((target("avx512f"), always_inline)) inline void step_weights_avx512(
+    const double* e0, const double* e1, const double* y0, const double* y1, std::size_t s,
+    double (*w)[8])
+{
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d x0 = _mm512_loadu_pd(e0 + s);
+    const __m512d x1 = _mm512_loadu_pd(e1 + s);
+    const __m512d den = _mm512_add_pd(_mm512_add_pd(x0, one), x1);
+    const __m512d q0 = _mm512_div_pd(x0, den);
+    const __m512d q1 = _mm512_div_pd(x1, den);
+    _mm512_store_pd(w[0], _mm512_mul_pd(_mm512_sub_pd(q0, one), q0));
+    _mm512_store_pd(w[1], _mm512_mul_pd(q0, q1));
+    _mm512_store_pd(w[2], _mm512_mul_pd(_mm512_sub_pd(q1, one), q1));
+    _mm512_store_pd(w[3], _mm512_sub_pd(_mm512_loadu_pd(y0 + s), q0));
+    _mm512_store_pd(w[4], _mm512_sub_pd(_mm512_loadu_pd(y1 + s), q1));
+}
+
 template <bool Full>
 __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_impl(
     const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
     const double* t, std::size_t n, double* out)
 {
     __m512d h00 = _mm512_setzero_pd(), h01 = h00, h11 = h00, tail = h00, g = h00;
-    const __m512d one = _mm512_set1_pd(1.0);
-    alignas(64) double w[5][8];
+    // The next block's weights are formed before this block's sums, so
+    // their divisions run while the sums do rather than ahead of them.
+    alignas(64) double weights[2][5][8];
+    if (n > 0)
+        step_weights_avx512(e0, e1, y0, y1, 0, weights[0]);
     for (std::size_t s = 0; s < n; s += 8) {
-        const __m512d x0 = _mm512_loadu_pd(e0 + s);
-        const __m512d x1 = _mm512_loadu_pd(e1 + s);
-        const __m512d den = _mm512_add_pd(_mm512_add_pd(x0, one), x1);
-        const __m512d q0 = _mm512_div_pd(x0, den);
-        const __m512d q1 = _mm512_div_pd(x1, den);
-        _mm512_store_pd(w[0], _mm512_mul_pd(_mm512_sub_pd(q0, one), q0));
-        _mm512_store_pd(w[1], _mm512_mul_pd(q0, q1));
-        _mm512_store_pd(w[2], _mm512_mul_pd(_mm512_sub_pd(q1, one), q1));
-        _mm512_store_pd(w[3], _mm512_sub_pd(_mm512_loadu_pd(y0 + s), q0));
-        _mm512_store_pd(w[4], _mm512_sub_pd(_mm512_loadu_pd(y1 + s), q1));
+        double(*w)[8] = weights[s / 8 % 2];
+        if (s + 8 < n)
+            step_weights_avx512(e0, e1, y0, y1, s + 8, weights[(s / 8 + 1) % 2]);
         const std::size_t block = n - s < 8 ? n - s : 8;
 #pragma GCC unroll 8
         for (std::size_t i = 0; i < 8; ++i) {
