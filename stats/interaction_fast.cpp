@@ -1,6 +1,5 @@
 #include "stats/interaction_fast.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -780,8 +779,11 @@ double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF,
     if (ws.all_finite) {
         // Every predictor at 0 is +0 (x * 0 is +-0 for finite x, and
         // 0 + -0 is +0): exp gives 1.0.
-        std::fill(S.e0, S.e0 + S.padded, 1.0);
-        std::fill(S.e1, S.e1 + S.padded, 1.0);
+        const v8d one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+        for (std::size_t s = 0; s < S.padded; s += 8) {
+            store(S.e0 + s, one);
+            store(S.e1 + s, one);
+        }
     } else {
         exponentials(S, 4, zero);
     }
