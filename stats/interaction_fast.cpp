@@ -250,17 +250,18 @@ void log_arguments(const double* e0, const double* e1, const double* y0, const d
 
 // One Newton step's score and Hessian sums, from the exponentials of the
 // predictors. Per block of 8 samples the probabilities and the weights each
-// sample enters the sums with (a = (P0-1)P0, b = P0 P1, c = (P1-1)P1,
-// d = y - P) are formed side by side; then the samples are added one at a
-// time, in order, each lane one running sum: exactly the scalar
-// accumulation of one Hessian or score entry. Fusing the two keeps the
-// divider busy while the sums run.
+// sample enters the sums with (fa = (P0-1)P0, fb = P0 P1, fc = (P1-1)P1,
+// d0 = y0 - P0, d1 = y1 - P1) are formed side by side; then the samples are
+// added one at a time, in order, each lane one running sum: exactly the
+// scalar accumulation of one Hessian or score entry. Fusing the two keeps
+// the divider busy while the sums run.
 //
-// m holds 8 products per sample, (1, a, b, c, aa, ab, bb, ac) with a = x1,
-// b = x2, c = x1 x2; t the two more of the full design, (bc, cc).
-// out: 40 lanes, the products times a (H00), times b (H01), times c (H11);
-// then (bc, cc) times a, b and c (full design only; lanes 30-31 unused);
-// then the design row times d0 (g0) and times d1 (g1).
+// m holds 8 products per sample, (1, x1, x2, z, x1x1, x1x2, x2x2, x1z) with
+// z = x1 x2; t the two more of the full design, (x2z, zz).
+// out: 40 lanes, the products times fa (H00), times fb (H01), times fc
+// (H11); then (x2z, zz) times fa, fb and fc (full design only; lanes 30-31
+// unused); then the design row (the first four products) times d0 (g0) and
+// times d1 (g1).
 template <bool Full>
 __attribute__((always_inline)) inline void step_sums_generic(const double* e0, const double* e1,
                                                            const double* y0, const double* y1,
@@ -285,17 +286,17 @@ __attribute__((always_inline)) inline void step_sums_generic(const double* e0, c
         store(w[4], c1 - q1);
         const std::size_t block = n - s < 8 ? n - s : 8;
         for (std::size_t i = 0; i < block; ++i) {
-            const double a = w[0][i], b = w[1][i], c = w[2][i], d0 = w[3][i], d1 = w[4][i];
+            const double fa = w[0][i], fb = w[1][i], fc = w[2][i], d0 = w[3][i], d1 = w[4][i];
             const double* row = m + 8 * (s + i);
             v8d u;
             load(u, row);
-            h00 += a * u;
-            h01 += b * u;
-            h11 += c * u;
+            h00 += fa * u;
+            h01 += fb * u;
+            h11 += fc * u;
             if (Full) {
                 const double* tr = t + 2 * (s + i);
                 const v8d tt = {tr[0], tr[1], tr[0], tr[1], tr[0], tr[1], 0.0, 0.0};
-                const v8d wt = {a, a, b, b, c, c, 0.0, 0.0};
+                const v8d wt = {fa, fa, fb, fb, fc, fc, 0.0, 0.0};
                 tail += wt * tt;
             }
             const v8d x = {row[0], row[1], row[2], row[3], row[0], row[1], row[2], row[3]};
@@ -362,13 +363,13 @@ __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_i
                 break;
             const double* row = m + 8 * (s + i);
             const __m512d u = _mm512_loadu_pd(row);
-            const __m512d a = _mm512_set1_pd(w[0][i]);
-            h00 = _mm512_add_pd(h00, _mm512_mul_pd(a, u));
+            const __m512d fa = _mm512_set1_pd(w[0][i]);
+            h00 = _mm512_add_pd(h00, _mm512_mul_pd(fa, u));
             h01 = _mm512_add_pd(h01, _mm512_mul_pd(_mm512_set1_pd(w[1][i]), u));
             h11 = _mm512_add_pd(h11, _mm512_mul_pd(_mm512_set1_pd(w[2][i]), u));
             if (Full) {
-                // (a, a, b, b, c, c, a, a) times (bc, cc) four times.
-                __m512d wt = _mm512_mask_broadcastsd_pd(a, 0x0C, _mm_load_sd(&w[1][i]));
+                // (fa, fa, fb, fb, fc, fc, fa, fa) times (x2z, zz) four times.
+                __m512d wt = _mm512_mask_broadcastsd_pd(fa, 0x0C, _mm_load_sd(&w[1][i]));
                 wt = _mm512_mask_broadcastsd_pd(wt, 0x30, _mm_load_sd(&w[2][i]));
                 // maskz forms: GCC 12 warns on the plain ones' undefined source.
                 const __m512d tt = _mm512_castps_pd(_mm512_maskz_broadcast_f32x4(
@@ -431,22 +432,22 @@ __attribute__((target("avx2"), always_inline)) inline void step_sums_avx2_impl(
             const double* row = m + 8 * (s + i);
             const __m256d u0 = _mm256_loadu_pd(row);
             const __m256d u1 = _mm256_loadu_pd(row + 4);
-            const __m256d a = _mm256_broadcast_sd(&w[0][i]);
-            const __m256d b = _mm256_broadcast_sd(&w[1][i]);
-            const __m256d c = _mm256_broadcast_sd(&w[2][i]);
-            h00a = _mm256_add_pd(h00a, _mm256_mul_pd(a, u0));
-            h00b = _mm256_add_pd(h00b, _mm256_mul_pd(a, u1));
-            h01a = _mm256_add_pd(h01a, _mm256_mul_pd(b, u0));
-            h01b = _mm256_add_pd(h01b, _mm256_mul_pd(b, u1));
-            h11a = _mm256_add_pd(h11a, _mm256_mul_pd(c, u0));
-            h11b = _mm256_add_pd(h11b, _mm256_mul_pd(c, u1));
+            const __m256d fa = _mm256_broadcast_sd(&w[0][i]);
+            const __m256d fb = _mm256_broadcast_sd(&w[1][i]);
+            const __m256d fc = _mm256_broadcast_sd(&w[2][i]);
+            h00a = _mm256_add_pd(h00a, _mm256_mul_pd(fa, u0));
+            h00b = _mm256_add_pd(h00b, _mm256_mul_pd(fa, u1));
+            h01a = _mm256_add_pd(h01a, _mm256_mul_pd(fb, u0));
+            h01b = _mm256_add_pd(h01b, _mm256_mul_pd(fb, u1));
+            h11a = _mm256_add_pd(h11a, _mm256_mul_pd(fc, u0));
+            h11b = _mm256_add_pd(h11b, _mm256_mul_pd(fc, u1));
             if (Full) {
-                // (a, a, b, b) and (c, c) times (bc, cc).
+                // (fa, fa, fb, fb) and (fc, fc) times (x2z, zz).
                 const double* tr = t + 2 * (s + i);
                 const __m128d tt = _mm_loadu_pd(tr);
                 const __m256d tt2 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(tr));
-                tailab = _mm256_add_pd(tailab, _mm256_mul_pd(_mm256_blend_pd(a, b, 0xC), tt2));
-                tailc = _mm_add_pd(tailc, _mm_mul_pd(_mm256_castpd256_pd128(c), tt));
+                tailab = _mm256_add_pd(tailab, _mm256_mul_pd(_mm256_blend_pd(fa, fb, 0xC), tt2));
+                tailc = _mm_add_pd(tailc, _mm_mul_pd(_mm256_castpd256_pd128(fc), tt));
             }
             g0 = _mm256_add_pd(g0, _mm256_mul_pd(_mm256_broadcast_sd(&w[3][i]), u0));
             g1 = _mm256_add_pd(g1, _mm256_mul_pd(_mm256_broadcast_sd(&w[4][i]), u0));

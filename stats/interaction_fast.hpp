@@ -3,12 +3,14 @@
 // The interaction test and the LDA likelihood for the fast scan. Each returns
 // exactly the doubles that interaction_test and llvalue_lda return for the
 // same data, bit for bit: every sum keeps its order and every product its
-// operands, and exp and log are the C library's. The speed comes from fixed
-// small matrices instead of uBLAS, no allocation once the workspace is warm,
-// one LU factorisation per Newton step instead of two, and vectorising only
-// where samples (or Hessian entries) are independent.
+// operands, and exp and log give the C library's values (exp_batch,
+// log_exact_batch). The speed comes from fixed small matrices instead of
+// uBLAS, no allocation once the workspace is warm, one LU factorisation per
+// Newton step instead of two, the two fits sharing their first step, and
+// vectorising only where samples (or Hessian entries) are independent.
 
 #include <cstddef>
+
 #include "stats/aligned_doubles.hpp"
 
 // Caller-owned scratch storage, grown to the largest sample count seen and
