@@ -320,10 +320,7 @@ void step_sums_portable(const double* e0, const double* e1, const double* y0, co
         step_sums_generic<false>(e0, e1, y0, y1, m, t, n, out);
 }
 
-// The same lanes with AVX-512 broadcasts and masked blends in place of the
-// generic vector constructors, which compile to chains of inserts. The inner
-// loop is unrolled, so a block's end costs no mispredicted branch.
-// The weights of samples s..s+7: a, b, c, d0 and d1 (see step_sums).
+// The weights of samples s..s+7: fa, fb, fc, d0 and d1 (see step_sums).
 __attribute__((target("avx512f"), always_inline)) inline void step_weights_avx512(
     const double* e0, const double* e1, const double* y0, const double* y1, std::size_t s,
     double (*w)[8])
@@ -341,14 +338,16 @@ __attribute__((target("avx512f"), always_inline)) inline void step_weights_avx51
     _mm512_store_pd(w[4], _mm512_sub_pd(_mm512_loadu_pd(y1 + s), q1));
 }
 
-template <bool Full>
-__attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_impl(
-    const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
-    const double* t, std::size_t n, double* out)
+// Runs add(w, i, sample) for samples 0..n-1 in order, w holding the weights
+// of the sample's block of 8 and i its place there. The next block's
+// weights are formed before this block's samples are added, so their
+// divisions run while the additions do; the loop over a block is unrolled,
+// so a block's end costs no mispredicted branch.
+template <class Add>
+__attribute__((target("avx512f"), always_inline)) inline void for_each_weighted_sample(
+    const double* e0, const double* e1, const double* y0, const double* y1, std::size_t n,
+    Add& add)
 {
-    __m512d h00 = _mm512_setzero_pd(), h01 = h00, h11 = h00, tail = h00, g = h00;
-    // The next block's weights are formed before this block's sums, so
-    // their divisions run while the sums do rather than ahead of them.
     alignas(64) double weights[2][5][8];
     if (n > 0)
         step_weights_avx512(e0, e1, y0, y1, 0, weights[0]);
@@ -361,32 +360,59 @@ __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_i
         for (std::size_t i = 0; i < 8; ++i) {
             if (i >= block)
                 break;
-            const double* row = m + 8 * (s + i);
-            const __m512d u = _mm512_loadu_pd(row);
-            const __m512d fa = _mm512_set1_pd(w[0][i]);
-            h00 = _mm512_add_pd(h00, _mm512_mul_pd(fa, u));
-            h01 = _mm512_add_pd(h01, _mm512_mul_pd(_mm512_set1_pd(w[1][i]), u));
-            h11 = _mm512_add_pd(h11, _mm512_mul_pd(_mm512_set1_pd(w[2][i]), u));
-            if (Full) {
-                // (fa, fa, fb, fb, fc, fc, fa, fa) times (x2z, zz) four times.
-                __m512d wt = _mm512_mask_broadcastsd_pd(fa, 0x0C, _mm_load_sd(&w[1][i]));
-                wt = _mm512_mask_broadcastsd_pd(wt, 0x30, _mm_load_sd(&w[2][i]));
-                // maskz forms: GCC 12 warns on the plain ones' undefined source.
-                const __m512d tt = _mm512_castps_pd(_mm512_maskz_broadcast_f32x4(
-                    0xFFFF, _mm_castpd_ps(_mm_loadu_pd(t + 2 * (s + i)))));
-                tail = _mm512_add_pd(tail, _mm512_mul_pd(wt, tt));
-            }
-            const __m512d wg = _mm512_mask_broadcastsd_pd(_mm512_set1_pd(w[3][i]), 0xF0,
-                                                          _mm_load_sd(&w[4][i]));
-            const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(row));
-            g = _mm512_add_pd(g, _mm512_mul_pd(wg, x));
+            add(w, i, s + i);
         }
     }
-    _mm512_storeu_pd(out, h00);
-    _mm512_storeu_pd(out + 8, h01);
-    _mm512_storeu_pd(out + 16, h11);
-    _mm512_storeu_pd(out + 24, tail);
-    _mm512_storeu_pd(out + 32, g);
+}
+
+// The common layout's lanes with AVX-512 broadcasts and masked blends in
+// place of the generic vector constructors, which compile to chains of
+// inserts.
+template <bool Full>
+struct FullDesignSums {
+    const double* m;
+    const double* t;
+    __m512d h00, h01, h11, tail, g;
+
+    __attribute__((target("avx512f"), always_inline)) void operator()(double (*w)[8],
+                                                                       std::size_t i,
+                                                                       std::size_t sample)
+    {
+        const double* row = m + 8 * sample;
+        const __m512d u = _mm512_loadu_pd(row);
+        const __m512d fa = _mm512_set1_pd(w[0][i]);
+        h00 = _mm512_add_pd(h00, _mm512_mul_pd(fa, u));
+        h01 = _mm512_add_pd(h01, _mm512_mul_pd(_mm512_set1_pd(w[1][i]), u));
+        h11 = _mm512_add_pd(h11, _mm512_mul_pd(_mm512_set1_pd(w[2][i]), u));
+        if (Full) {
+            // (fa, fa, fb, fb, fc, fc, fa, fa) times (x2z, zz) four times.
+            __m512d wt = _mm512_mask_broadcastsd_pd(fa, 0x0C, _mm_load_sd(&w[1][i]));
+            wt = _mm512_mask_broadcastsd_pd(wt, 0x30, _mm_load_sd(&w[2][i]));
+            // maskz forms: GCC 12 warns on the plain ones' undefined source.
+            const __m512d tt = _mm512_castps_pd(
+                _mm512_maskz_broadcast_f32x4(0xFFFF, _mm_castpd_ps(_mm_loadu_pd(t + 2 * sample))));
+            tail = _mm512_add_pd(tail, _mm512_mul_pd(wt, tt));
+        }
+        const __m512d wg =
+            _mm512_mask_broadcastsd_pd(_mm512_set1_pd(w[3][i]), 0xF0, _mm_load_sd(&w[4][i]));
+        const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(row));
+        g = _mm512_add_pd(g, _mm512_mul_pd(wg, x));
+    }
+};
+
+template <bool Full>
+__attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_impl(
+    const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
+    const double* t, std::size_t n, double* out)
+{
+    const __m512d zero = _mm512_setzero_pd();
+    FullDesignSums<Full> add{m, t, zero, zero, zero, zero, zero};
+    for_each_weighted_sample(e0, e1, y0, y1, n, add);
+    _mm512_storeu_pd(out, add.h00);
+    _mm512_storeu_pd(out + 8, add.h01);
+    _mm512_storeu_pd(out + 16, add.h11);
+    _mm512_storeu_pd(out + 24, add.tail);
+    _mm512_storeu_pd(out + 32, add.g);
 }
 
 // The reduced design's 24 sums packed into three vectors instead of four:
@@ -395,46 +421,49 @@ __attribute__((target("avx512f"), always_inline)) inline void step_sums_avx512_i
 //   fc (x1x2, x2x2) | d0 (1, x1, x2)  | d1 (1, x1, x2)
 // The rearranged products and mixed weights come from permutes and blends,
 // which issue beside the arithmetic; the arithmetic itself drops by a
-// quarter. The lanes are spread back to the common layout at the end (the
-// full design's extra products are left 0).
+// quarter.
+struct ReducedDesignSums {
+    const double* m;
+    __m512i p1, p2, p3;
+    __m512d v1, v2, v3;
+
+    __attribute__((target("avx512f"), always_inline)) void operator()(double (*w)[8],
+                                                                       std::size_t i,
+                                                                       std::size_t sample)
+    {
+        const __m512d u = _mm512_loadu_pd(m + 8 * sample);
+        const __m512d fa = _mm512_set1_pd(w[0][i]);
+        const __m512d fb = _mm512_set1_pd(w[1][i]);
+        const __m512d fc = _mm512_set1_pd(w[2][i]);
+        const __m512d w1 = _mm512_mask_blend_pd(0xC0, fa, fb);
+        const __m512d w2 = _mm512_mask_blend_pd(0xF0, fb, fc);
+        const __m512d w3 = _mm512_mask_blend_pd(
+            0xE0, _mm512_mask_blend_pd(0x1C, fc, _mm512_set1_pd(w[3][i])), _mm512_set1_pd(w[4][i]));
+        v1 = _mm512_add_pd(v1, _mm512_mul_pd(w1, _mm512_maskz_permutexvar_pd(0xFF, p1, u)));
+        v2 = _mm512_add_pd(v2, _mm512_mul_pd(w2, _mm512_maskz_permutexvar_pd(0xFF, p2, u)));
+        v3 = _mm512_add_pd(v3, _mm512_mul_pd(w3, _mm512_maskz_permutexvar_pd(0xFF, p3, u)));
+    }
+};
+
+// The lanes are spread back to the common layout at the end (the full
+// design's extra products left 0).
 __attribute__((target("avx512f"), always_inline)) inline void step_sums_reduced_avx512(
     const double* e0, const double* e1, const double* y0, const double* y1, const double* m,
     std::size_t n, double* out)
 {
-    __m512d v1 = _mm512_setzero_pd(), v2 = v1, v3 = v1;
-    const __m512i p1 = _mm512_set_epi64(1, 0, 6, 5, 4, 2, 1, 0);
-    const __m512i p2 = _mm512_set_epi64(4, 2, 1, 0, 6, 5, 4, 2);
-    const __m512i p3 = _mm512_set_epi64(2, 1, 0, 2, 1, 0, 6, 5);
-    alignas(64) double weights[2][5][8];
-    if (n > 0)
-        step_weights_avx512(e0, e1, y0, y1, 0, weights[0]);
-    for (std::size_t s = 0; s < n; s += 8) {
-        double(*w)[8] = weights[s / 8 % 2];
-        if (s + 8 < n)
-            step_weights_avx512(e0, e1, y0, y1, s + 8, weights[(s / 8 + 1) % 2]);
-        const std::size_t block = n - s < 8 ? n - s : 8;
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) {
-            if (i >= block)
-                break;
-            const __m512d u = _mm512_loadu_pd(m + 8 * (s + i));
-            const __m512d fa = _mm512_set1_pd(w[0][i]);
-            const __m512d fb = _mm512_set1_pd(w[1][i]);
-            const __m512d fc = _mm512_set1_pd(w[2][i]);
-            const __m512d w1 = _mm512_mask_blend_pd(0xC0, fa, fb);
-            const __m512d w2 = _mm512_mask_blend_pd(0xF0, fb, fc);
-            const __m512d w3 = _mm512_mask_blend_pd(
-                0xE0, _mm512_mask_blend_pd(0x1C, fc, _mm512_set1_pd(w[3][i])),
-                _mm512_set1_pd(w[4][i]));
-            v1 = _mm512_add_pd(v1, _mm512_mul_pd(w1, _mm512_maskz_permutexvar_pd(0xFF, p1, u)));
-            v2 = _mm512_add_pd(v2, _mm512_mul_pd(w2, _mm512_maskz_permutexvar_pd(0xFF, p2, u)));
-            v3 = _mm512_add_pd(v3, _mm512_mul_pd(w3, _mm512_maskz_permutexvar_pd(0xFF, p3, u)));
-        }
-    }
+    const __m512d zero = _mm512_setzero_pd();
+    ReducedDesignSums add{m,
+                          _mm512_set_epi64(1, 0, 6, 5, 4, 2, 1, 0),
+                          _mm512_set_epi64(4, 2, 1, 0, 6, 5, 4, 2),
+                          _mm512_set_epi64(2, 1, 0, 2, 1, 0, 6, 5),
+                          zero,
+                          zero,
+                          zero};
+    for_each_weighted_sample(e0, e1, y0, y1, n, add);
     alignas(64) double packed[24];
-    _mm512_store_pd(packed, v1);
-    _mm512_store_pd(packed + 8, v2);
-    _mm512_store_pd(packed + 16, v3);
+    _mm512_store_pd(packed, add.v1);
+    _mm512_store_pd(packed + 8, add.v2);
+    _mm512_store_pd(packed + 16, add.v3);
     // Packed: each block's six sums in turn, then g0's three and g1's.
     const int products[6] = {0, 1, 2, 4, 5, 6};  // their lanes in the common layout
     for (int k = 0; k < 40; ++k)
