@@ -668,6 +668,7 @@ Samples view(InteractionWorkspace& ws)
     S.padded = padded_length(ws.n);
     S.cls = ws.cls;
     double* next = ws.store.get();
+    // e0 and e1 adjacent (see exponentials).
     double** columns[kColumns] = {&S.x1, &S.x2, &S.z3, &S.y0, &S.y1,
                                   &S.e0, &S.e1, &S.term, &S.termR};
     for (double** c : columns) {
@@ -693,8 +694,8 @@ void form_products(const Samples& S)
 void exponentials(const Samples& S, int p, const double* beta)
 {
     kernels::predictors(S.x1, S.x2, S.z3, S.padded, beta, p, S.e0, S.e1);
-    exp_batch_capped(S.e0, S.e0, S.padded, 500.0);
-    exp_batch_capped(S.e1, S.e1, S.padded, 500.0);
+    // e1 follows e0 in the workspace: one batch for both.
+    exp_batch_capped(S.e0, S.e0, 2 * S.padded, 500.0);
 }
 
 // The log-likelihood's terms, in sample order, at the exponentials in S.
