@@ -385,7 +385,7 @@ bool exp_batch_path_available(Path path)
     case Path::avx2:
         return table().ok && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case Path::avx512:
-        return table().ok && __builtin_cpu_supports("avx512f") && 
+        return table().ok && __builtin_cpu_supports("avx512f") &&
                __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("fma");
     }
     return false;

@@ -137,15 +137,14 @@ void predictors(const double* x1, const double* x2, const double* z3, std::size_
 
 // The pair's columns in the workspace: x1, x2, z3 = x1 x2 and the class
 // indicators, for 8 samples at a time. Returns how many samples it did (the
-// whole blocks); sets overflow when some z3 of finite x1 and x2 is not
-// finite, and finite when all of x1, x2 and z3 are.
+// whole blocks) and clears finite unless all of their x1, x2 and z3 are.
 __attribute__((target("avx512f"))) std::size_t lay_out_avx512(
     const double* x1, const double* x2, const unsigned char* cls, std::size_t n, double* ox1,
-    double* ox2, double* oz3, double* oy0, double* oy1, bool& overflow, bool& finite)
+    double* ox2, double* oz3, double* oy0, double* oy1, bool& finite)
 {
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d zero = _mm512_setzero_pd();
-    __mmask8 any = 0, all = 0xFF;
+    __mmask8 all = 0xFF;
     std::size_t s = 0;
     for (; s + 8 <= n; s += 8) {
         const __m512d a = _mm512_loadu_pd(x1 + s);
@@ -156,10 +155,7 @@ __attribute__((target("avx512f"))) std::size_t lay_out_avx512(
         _mm512_store_pd(oz3 + s, c);
         // x - x is 0 for a finite x and NaN otherwise.
         const __m512d ab = _mm512_add_pd(_mm512_sub_pd(a, a), _mm512_sub_pd(b, b));
-        const __mmask8 inputs = _mm512_cmp_pd_mask(ab, zero, _CMP_EQ_OQ);
-        const __mmask8 product = _mm512_cmp_pd_mask(_mm512_sub_pd(c, c), zero, _CMP_EQ_OQ);
-        any |= inputs & static_cast<__mmask8>(~product);
-        all &= inputs & product;
+        all &= _mm512_cmp_pd_mask(_mm512_add_pd(ab, _mm512_sub_pd(c, c)), zero, _CMP_EQ_OQ);
         std::uint64_t bytes;
         std::memcpy(&bytes, cls + s, sizeof bytes);
         const __m512i k =
@@ -169,8 +165,7 @@ __attribute__((target("avx512f"))) std::size_t lay_out_avx512(
         _mm512_store_pd(oy0 + s, _mm512_mask_blend_pd(first, zero, one));
         _mm512_store_pd(oy1 + s, _mm512_mask_blend_pd(second, zero, one));
     }
-    overflow = any != 0;
-    finite = all == 0xFF;
+    finite = finite && all == 0xFF;
     return s;
 }
 
@@ -226,20 +221,29 @@ __attribute__((target("avx512f"))) std::size_t products_avx512(const double* x1,
 // probability that is not positive or not a number; for class 2, P0 + P1
 // not below 1), the argument is 1e-15 itself: the same logarithm, with no
 // mask to carry. The pad entries are unread.
+// The probabilities of classes 0 and 1 of samples s..s+7 from the
+// exponentials of their predictors: e / ((e0 + 1) + e1).
+__attribute__((always_inline)) inline void class_probabilities(const double* e0, const double* e1,
+                                                             std::size_t s, v8d& p0, v8d& p1)
+{
+    v8d x0, x1;
+    load(x0, e0 + s);
+    load(x1, e1 + s);
+    const v8d den = (x0 + 1.0) + x1;
+    p0 = x0 / den;
+    p1 = x1 / den;
+}
+
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void log_arguments(const double* e0, const double* e1, const double* y0, const double* y1,
                    std::size_t padded, double* arg)
 {
     const v8d floor = {1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15};
     for (std::size_t s = 0; s < padded; s += 8) {
-        v8d x0, x1, c0, c1;
-        load(x0, e0 + s);
-        load(x1, e1 + s);
+        v8d a, b, c0, c1;
+        class_probabilities(e0, e1, s, a, b);
         load(c0, y0 + s);
         load(c1, y1 + s);
-        const v8d den = (x0 + 1.0) + x1;
-        const v8d a = x0 / den;
-        const v8d b = x1 / den;
         const v8d rest = (1.0 - a) - b;
         const v8d two = (a + b < 1.0) ? rest : floor;
         const v8d one = (b > 0) ? b : floor;
@@ -271,14 +275,10 @@ __attribute__((always_inline)) inline void step_sums_generic(const double* e0, c
     v8d h00{}, h01{}, h11{}, tail{}, g{};
     alignas(64) double w[5][8];
     for (std::size_t s = 0; s < n; s += 8) {
-        v8d x0, x1, c0, c1;
-        load(x0, e0 + s);
-        load(x1, e1 + s);
+        v8d q0, q1, c0, c1;
+        class_probabilities(e0, e1, s, q0, q1);
         load(c0, y0 + s);
         load(c1, y1 + s);
-        const v8d den = (x0 + 1.0) + x1;
-        const v8d q0 = x0 / den;
-        const v8d q1 = x1 / den;
         store(w[0], (q0 - 1.0) * q0);
         store(w[1], q0 * q1);
         store(w[2], (q1 - 1.0) * q1);
@@ -743,10 +743,13 @@ void score_hessian(const Sums& sums, int p, double* g, double* H)
     }
 }
 
-// Both fits start from beta = 0, where every predictor of either design is
-// 0 (or NaN, capped alike, for non-finite data): the same probabilities, and
-// the reduced design's sums are the same lanes of the full design's, added
-// in the same order. So the first step's sums are formed once for both.
+// Both fits start from beta = 0. For finite data every predictor of either
+// design is +0 there (x * 0 is +-0, and 0 + -0 is +0), so the exponentials
+// are 1.0, the probabilities the same, and the reduced design's sums are the
+// same lanes of the full design's, added in the same order: the first
+// step's sums are formed once for both. (With non-finite data a predictor
+// may be NaN in one design only, e.g. where x1 x2 overflows; each fit then
+// takes its own start.)
 struct Start {
     Sums sums;
     bool current = true;  // the exponentials in S are still those at 0
@@ -826,11 +829,11 @@ void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, 
     ws.n = n;
     ws.cls = cls;
     const Samples S = view(ws);
-    bool overflow = false, finite = true;
-    const std::size_t done = products_best() ? kernels::lay_out_avx512(x1, x2, cls, n, S.x1, S.x2,
-                                                                       S.z3, S.y0, S.y1, overflow,
-                                                                       finite)
-                                             : 0;
+    bool finite = true;
+    const std::size_t done =
+        products_best()
+            ? kernels::lay_out_avx512(x1, x2, cls, n, S.x1, S.x2, S.z3, S.y0, S.y1, finite)
+            : 0;
     for (std::size_t s = done; s < n; ++s) {
         const double a = x1[s], b = x2[s], c = a * b;
         S.x1[s] = a;
@@ -838,12 +841,9 @@ void prepare_pair(const double* x1, const double* x2, const unsigned char* cls, 
         S.z3[s] = c;
         S.y0[s] = cls[s] == 0 ? 1.0 : 0.0;
         S.y1[s] = cls[s] == 1 ? 1.0 : 0.0;
-        if (std::isfinite(a) && std::isfinite(b) && !std::isfinite(c))
-            overflow = true;
         if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c))
             finite = false;
     }
-    ws.products_overflow = overflow;
     ws.all_finite = finite;
     for (std::size_t s = n; s < padded; ++s)
         S.x1[s] = S.x2[s] = S.z3[s] = S.y0[s] = S.y1[s] = 0.0;
@@ -864,31 +864,25 @@ double interaction_test_fast(InteractionWorkspace& ws, double& llR, double& llF,
 {
     const Samples S = view(ws);
     form_products(S);
-    const double zero[kMaxOrder] = {};
     Start start;
     if (ws.all_finite) {
-        // Every predictor at 0 is +0 (x * 0 is +-0 for finite x, and
-        // 0 + -0 is +0): exp gives 1.0.
         const v8d one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
         for (std::size_t s = 0; s < S.padded; s += 8) {
             store(S.e0 + s, one);
             store(S.e1 + s, one);
         }
+        accumulate(S, 4, start.sums);
+        fitted_terms(S, 3, start, S.termR);
+        start.current = false;  // the reduced fit moved on from 0
     } else {
-        exponentials(S, 4, zero);
-    }
-    accumulate(S, 4, start.sums);
-    if (ws.products_overflow) {
-        // An interaction product of finite values overflowed: at 0 the full
-        // design's predictor is NaN where the reduced one's is 0.
+        const double zero[kMaxOrder] = {};
         Start reduced;
         exponentials(S, 3, zero);
         accumulate(S, 3, reduced.sums);
         fitted_terms(S, 3, reduced, S.termR);
-    } else {
-        fitted_terms(S, 3, start, S.termR);
+        exponentials(S, 4, zero);
+        accumulate(S, 4, start.sums);
     }
-    start.current = false;
     fitted_terms(S, 4, start, S.term);
     // Both sums in sample order, side by side: two chains of additions
     // overlap where one after the other would wait on each addition.

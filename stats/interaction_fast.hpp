@@ -21,7 +21,6 @@ struct InteractionWorkspace {
     std::size_t capacity = 0;
     std::size_t n = 0;
     const unsigned char* cls = nullptr;  // the caller's, read until the next prepare_pair
-    bool products_overflow = false;      // some x1*x2 of finite values is not finite
     bool all_finite = true;              // every x1, x2 and x1*x2 is finite
 };
 
