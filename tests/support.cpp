@@ -145,6 +145,27 @@ bool file_exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::vector<double>> values_of(const std::string& expr)
+{
+    std::vector<std::vector<double>> genes;
+    for (const std::string& line : lines_of(expr)) {
+        std::istringstream in(line);
+        genes.emplace_back();
+        for (double v; in >> v;)
+            genes.back().push_back(v);
+    }
+    return genes;
+}
+
 std::uint64_t bits_of(double v)
 {
     std::uint64_t b;

@@ -41,6 +41,12 @@ private:
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
+// The lines of a text, without their newlines.
+std::vector<std::string> lines_of(const std::string& text);
+
+// The numbers of an expression file's text, one vector per gene line.
+std::vector<std::vector<double>> values_of(const std::string& expr);
+
 // The bit pattern of a double and back: exactness tests compare bits.
 std::uint64_t bits_of(double v);
 double from_bits(std::uint64_t b);

@@ -17,13 +17,8 @@
 namespace {
 
 using exp_batch_detail::Path;
-
+using testsupport::bits_of;
 using testsupport::from_bits;
-
-std::uint64_t bits(double v)
-{
-    return testsupport::bits_of(v);
-}
 
 using batchcheck::Mismatches;
 using batchcheck::Runner;
@@ -188,7 +183,7 @@ TEST(ExpBatch, Capped)
                 exp_batch_capped(y.data(), y.data(), y.size(), cap);
             std::size_t bad = 0;
             for (std::size_t i = 0; i < x.size(); ++i)
-                bad += bits(y[i]) != bits(want[i]);
+                bad += bits_of(y[i]) != bits_of(want[i]);
             EXPECT_EQ(bad, 0u) << "cap " << cap << ", run " << run;
         }
     }

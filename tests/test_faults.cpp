@@ -21,6 +21,7 @@
 
 namespace {
 
+using testsupport::lines_of;
 using testsupport::read_file;
 using testsupport::RunResult;
 using testsupport::TempDir;
@@ -58,17 +59,6 @@ RunResult run_program(const Program& p, const Files& in, const std::string& outp
                             {"morv", "-g", in.genotype, "-e", in.expression, "-a", in.allele, "-o",
                              output},
                             threshold);
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
-        lines.push_back(text.substr(from, at - from));
-    if (from < text.size())
-        lines.push_back(text.substr(from));
-    return lines;
 }
 
 bool is_one_error_line(const std::string& err)

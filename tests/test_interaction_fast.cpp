@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -20,18 +19,14 @@
 #include "stats/interaction_test.hpp"
 #include "stats/lda.hpp"
 #include "stats/mc_test.hpp"
+#include "tests/support.hpp"
 
 namespace {
 
 namespace ublas = boost::numeric::ublas;
 namespace lu = interaction_fast_detail;
 
-std::uint64_t bits(double v)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
+using testsupport::bits_of;
 
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -63,9 +58,9 @@ void expect_lu_matches(const std::vector<double>& a, std::size_t size, const std
     for (std::size_t r = 0; r < size; ++r) {
         EXPECT_EQ(pivots[r], pm(r)) << "row " << r;
         for (std::size_t c = 0; c < size; ++c)
-            EXPECT_EQ(bits(mine[r * stride + c]), bits(F(r, c))) << "entry " << r << "," << c;
+            EXPECT_EQ(bits_of(mine[r * stride + c]), bits_of(F(r, c))) << "entry " << r << "," << c;
     }
-    EXPECT_EQ(bits(lu::lu_determinant(mine, size, pivots)), bits(expectedDet));
+    EXPECT_EQ(bits_of(lu::lu_determinant(mine, size, pivots)), bits_of(expectedDet));
 
     ublas::matrix<double> S(A);
     ublas::vector<double> x(size);
@@ -79,7 +74,7 @@ void expect_lu_matches(const std::vector<double>& a, std::size_t size, const std
     std::copy(rhs.begin(), rhs.end(), y);
     lu::lu_solve(mine, size, pivots, y);
     for (std::size_t k = 0; k < size; ++k)
-        EXPECT_EQ(bits(y[k]), bits(x(k))) << "solution " << k;
+        EXPECT_EQ(bits_of(y[k]), bits_of(x(k))) << "solution " << k;
 }
 
 TEST(FixedLu, MatchesLibraryOnHandPickedMatrices)
@@ -189,7 +184,7 @@ TEST(StepSums, VectorisedAndPortablePathsAgree)
                 // A NaN's sign may differ (operand order); it never reaches a
                 // result: NaN sums stop the fit.
                 if (read && !(std::isnan(fast[lane]) && std::isnan(portable[lane]))) {
-                    ASSERT_EQ(bits(fast[lane]), bits(portable[lane]))
+                    ASSERT_EQ(bits_of(fast[lane]), bits_of(portable[lane]))
                         << "trial " << trial << " n " << n << " full " << full << " lane " << lane
                         << " path " << static_cast<int>(path);
                 }
@@ -220,9 +215,9 @@ TEST(StepSums, TransposedProductsMatch)
         lu::products(true, x1.get(), x2.get(), z3.get(), n, m.get(), t.get());
         lu::products(false, x1.get(), x2.get(), z3.get(), n, m2.data(), t2.data());
         for (std::size_t k = 0; k < 8 * n; ++k)
-            ASSERT_EQ(bits(m[k]), bits(m2[k])) << "n " << n << " m " << k;
+            ASSERT_EQ(bits_of(m[k]), bits_of(m2[k])) << "n " << n << " m " << k;
         for (std::size_t k = 0; k < 2 * n; ++k)
-            ASSERT_EQ(bits(t[k]), bits(t2[k])) << "n " << n << " t " << k;
+            ASSERT_EQ(bits_of(t[k]), bits_of(t2[k])) << "n " << n << " t " << k;
     }
 }
 
@@ -248,10 +243,10 @@ void expect_it_matches(const Data& d, InteractionWorkspace& ws)
     const double pv = interaction_test(X, Y, llR, llF, stat);
     double fR = 1.5, fF = 1.5, fStat = 1.5;
     const double fast = interaction_test_fast(d.x1.data(), d.x2.data(), d.cls.data(), m, ws, fR, fF, fStat);
-    EXPECT_EQ(bits(fR), bits(llR)) << fR << " vs " << llR;
-    EXPECT_EQ(bits(fF), bits(llF)) << fF << " vs " << llF;
-    EXPECT_EQ(bits(fStat), bits(stat)) << fStat << " vs " << stat;
-    EXPECT_EQ(bits(fast), bits(pv)) << fast << " vs " << pv;
+    EXPECT_EQ(bits_of(fR), bits_of(llR)) << fR << " vs " << llR;
+    EXPECT_EQ(bits_of(fF), bits_of(llF)) << fF << " vs " << llF;
+    EXPECT_EQ(bits_of(fStat), bits_of(stat)) << fStat << " vs " << stat;
+    EXPECT_EQ(bits_of(fast), bits_of(pv)) << fast << " vs " << pv;
 }
 
 enum class Shape { Logit, Noise, Separable, Collinear, Constant, Discrete, NonFinite, Huge };
@@ -393,7 +388,7 @@ TEST(InteractionFast, LdaLikelihoodMatchesPlainModel)
         const double want = loglikelihood(D, Y, beta, rows);
         prepare_pair(d.x1.data(), d.x2.data(), d.cls.data(), m, ws);
         const double got = lda_log_likelihood_fast(ws, beta.data().begin());
-        ASSERT_EQ(bits(got), bits(want)) << "trial " << trial << ": " << got << " vs " << want;
+        ASSERT_EQ(bits_of(got), bits_of(want)) << "trial " << trial << ": " << got << " vs " << want;
     }
 }
 
@@ -407,7 +402,7 @@ TEST(InteractionFast, AllZeroExpressionGivesNoStatistic)
     EXPECT_EQ(pv, 1.0);
     EXPECT_EQ(stat, 0.0);
     EXPECT_NEAR(llR, 9 * std::log(1.0 / 3.0), 1e-12);
-    EXPECT_EQ(bits(llR), bits(llF));
+    EXPECT_EQ(bits_of(llR), bits_of(llF));
 }
 
 }  // namespace

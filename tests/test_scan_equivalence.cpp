@@ -17,6 +17,8 @@
 
 namespace {
 
+using testsupport::lines_of;
+using testsupport::values_of;
 using testsupport::RunResult;
 using testsupport::TempDir;
 
@@ -115,15 +117,6 @@ Inputs simulate(const TempDir& dir, const std::string& prefix, const std::vector
     const RunResult r = testsupport::run(MORV_SIMULATE_BIN, argv, "");
     EXPECT_EQ(r.status, 0) << r.err;
     return {dir.file(prefix + ".geno"), dir.file(prefix + ".expr"), dir.file(prefix + ".allele")};
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 // Class sizes (0, 1, 2) of every SNP of a data set, from its files.
@@ -301,18 +294,6 @@ TEST(ScanEquivalence, ManyPrunedPairs)
                                              "--seed", "52", "--random-effects", "0.2"});
     for (const char* t : {"1e-7", "0.05"})
         compare(one, dir.file("out.txt"), t);
-}
-
-std::vector<std::vector<double>> values_of(const std::string& expr)
-{
-    std::vector<std::vector<double>> genes;
-    for (const std::string& line : lines_of(expr)) {
-        std::istringstream in(line);
-        genes.emplace_back();
-        for (double v; in >> v;)
-            genes.back().push_back(v);
-    }
-    return genes;
 }
 
 // Genes that copy, scale or nearly copy others: determinants at the edge of

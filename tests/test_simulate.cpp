@@ -13,6 +13,8 @@
 
 namespace {
 
+using testsupport::lines_of;
+using testsupport::values_of;
 using testsupport::RunResult;
 using testsupport::TempDir;
 
@@ -34,27 +36,6 @@ DataSet simulate_ok(const TempDir& dir, const std::string& prefix, std::vector<s
     return {testsupport::read_file(dir.file(prefix + ".geno")),
             testsupport::read_file(dir.file(prefix + ".expr")),
             testsupport::read_file(dir.file(prefix + ".allele"))};
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::vector<double>> values_of(const std::string& expr)
-{
-    std::vector<std::vector<double>> genes;
-    for (const std::string& line : lines_of(expr)) {
-        std::istringstream in(line);
-        genes.emplace_back();
-        for (double v; in >> v;)
-            genes.back().push_back(v);
-    }
-    return genes;
 }
 
 // Genotype class of every sample at SNP k: the number of letters that are

@@ -11,41 +11,20 @@
 #include "stats/lda.hpp"
 #include "stats/logit.hpp"
 #include "stats/mc_test.hpp"
+#include "tests/pair_data.hpp"
 
 namespace {
 
 namespace ublas = boost::numeric::ublas;
 
-struct Sample {
-    unsigned cls;
-    double x1;
-    double x2;
-};
+using testsupport::Sample;
 
-struct Pair {
-    ublas::matrix<double> X;
-    ublas::matrix<unsigned> Y;
-    ublas::matrix<double> moments{2, 2, 0.0};
-    ublas::matrix<double> stats{3, 4, 0.0};
-    ublas::matrix<double> cov{4, 3, 0.0};
-    ublas::vector<double> counts{3, 0.0};
-
-    explicit Pair(const std::vector<Sample>& samples) : X(samples.size(), 2), Y(samples.size(), 2) {
-        for (std::size_t s = 0; s < samples.size(); ++s) {
-            X(s, 0) = samples[s].x1;
-            X(s, 1) = samples[s].x2;
-            Y(s, 0) = samples[s].cls == 0;
-            Y(s, 1) = samples[s].cls == 1;
-        }
-    }
+struct Pair : testsupport::Pair {
+    using testsupport::Pair::Pair;
 
     // The scan's order: the MC test fills the group statistics, then the LDA.
     double lda() {
-        n = static_cast<int>(X.size1());
-        double statistic = 0.0;
-        unsigned g1 = 0;
-        unsigned g2 = 1;
-        test_mean_cov(X, Y, moments, stats, cov, counts, statistic, g1, g2);
+        mc();
         return llvalue_lda(X, Y, stats, cov, counts);
     }
 

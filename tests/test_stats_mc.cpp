@@ -12,54 +12,14 @@
 #include "io/globals.hpp"
 #include "stats/group_stats.hpp"
 #include "stats/mc_test.hpp"
+#include "tests/pair_data.hpp"
 
 namespace {
 
 namespace ublas = boost::numeric::ublas;
 
-struct Sample {
-    unsigned cls;
-    double x1;
-    double x2;
-};
-
-// The test data of one SNP and gene pair, with GeneMoments rows 0 and 1 made
-// from the same values, and zeroed work objects.
-struct Pair {
-    ublas::matrix<double> X;
-    ublas::matrix<unsigned> Y;
-    ublas::matrix<double> moments{2, 2, 0.0};
-    ublas::matrix<double> stats{3, 4, 0.0};
-    ublas::matrix<double> cov{4, 3, 0.0};
-    ublas::vector<double> counts{3, 0.0};
-    double statistic = 0.0;
-    unsigned g1 = 0;
-    unsigned g2 = 1;
-
-    explicit Pair(const std::vector<Sample>& samples) : X(samples.size(), 2), Y(samples.size(), 2) {
-        for (std::size_t s = 0; s < samples.size(); ++s) {
-            X(s, 0) = samples[s].x1;
-            X(s, 1) = samples[s].x2;
-            Y(s, 0) = samples[s].cls == 0;
-            Y(s, 1) = samples[s].cls == 1;
-        }
-        for (std::size_t g = 0; g < 2; ++g) {
-            double sum = 0.0;
-            double squares = 0.0;
-            for (std::size_t s = 0; s < samples.size(); ++s) {
-                sum += X(s, g);
-                squares += X(s, g) * X(s, g);
-            }
-            moments(g, 0) = sum / static_cast<double>(samples.size());
-            moments(g, 1) = squares / static_cast<double>(samples.size());
-        }
-    }
-
-    double mc() {
-        n = static_cast<int>(X.size1());
-        return test_mean_cov(X, Y, moments, stats, cov, counts, statistic, g1, g2);
-    }
-};
+using testsupport::Pair;
+using testsupport::Sample;
 
 double row_det(const ublas::matrix<double>& cov, std::size_t r) {
     return (cov(r, 0) * cov(r, 1)) - cov(r, 2) * cov(r, 2);
