@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "stats/exp_batch.hpp"
+#include "exact/exp_batch.hpp"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "bench/logit_pair.hpp"
 #include "io/globals.hpp"
-#include "stats/interaction_fast.hpp"
-#include "stats/interaction_test.hpp"
+#include "fast/interaction_fast.hpp"
+#include "stats/interaction.hpp"
 #include "stats/lda.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 
 namespace {
 

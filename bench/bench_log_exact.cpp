@@ -8,7 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "stats/log_exact.hpp"
+#include "exact/log_exact.hpp"
 
 namespace {
 

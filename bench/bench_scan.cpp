@@ -7,12 +7,12 @@
 #include <random>
 #include <vector>
 
-#include "driver/fixed_format.hpp"
-#include "stats/chi_squared_tail.hpp"
-#include "stats/log_batch.hpp"
-#include "stats/mc_quick.hpp"
-#include "stats/mc_test.hpp"
-#include "stats/pair_sums.hpp"
+#include "exact/fixed_format.hpp"
+#include "exact/chi_squared_tail.hpp"
+#include "fast/log_batch.hpp"
+#include "fast/mc_quick.hpp"
+#include "stats/mean_cov.hpp"
+#include "fast/pair_sums.hpp"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "bench/logit_pair.hpp"
 #include "io/globals.hpp"
-#include "stats/interaction_test.hpp"
+#include "stats/interaction.hpp"
 #include "stats/lda.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 
 namespace {
 

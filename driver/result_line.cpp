@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "driver/fixed_format.hpp"
+#include "exact/fixed_format.hpp"
 #include "driver/result_file.hpp"
 
 char* format_line(char* p, const char* prefix, std::size_t prefixLen, std::size_t g2, int flag,

@@ -4,6 +4,7 @@
 
 #include "driver/startup.hpp"
 #include "io/matrices.hpp"
+#include "simd/kernels.hpp"
 
 // What a finished scan reports. 64-bit: runs with more than 2^32 SNP and
 // gene-pair combinations are within reach.
@@ -12,9 +13,16 @@ struct ScanCounts {
     std::uint64_t prunings = 0;  // those stopped before the interaction test
 };
 
-// Appends one result line per SNP and gene pair (g1 < g2) to the result file,
-// whose header is already written, in the order SNP, g1, g2. Two engines
-// implement it with byte-identical results: the reference scan, written the
-// plain way, and the fast scan shipped in `morv`.
-ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
-                    ExpressionMatrix& E, ublas::matrix<double>& geneMoments);
+// A scan engine appends one result line per SNP and gene pair (g1 < g2) to
+// the result file, whose header is already written, in the order SNP, g1,
+// g2. Two engines give byte-identical results: the reference scan, written
+// the plain way (the definition of the results), and the fast scan shipped
+// in `morv`, which runs on the kernels of one instruction-set level.
+ScanCounts run_scan_reference(const RunPaths& paths, double threshold, GenotypeMatrix& G,
+                              ExpressionMatrix& E, ublas::matrix<double>& geneMoments);
+ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix& G,
+                         ExpressionMatrix& E, ublas::matrix<double>& geneMoments,
+                         const Kernels& kernels);
+
+// Which engine a front end runs.
+enum class ScanEngine { reference, fast };

@@ -7,13 +7,13 @@
 #include "driver/result_file.hpp"
 #include "io/allele.hpp"
 #include "io/globals.hpp"
-#include "io/test_data.hpp"
-#include "stats/interaction_test.hpp"
+#include "io/pair_data.hpp"
+#include "stats/interaction.hpp"
 #include "stats/lda.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 
-ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
-                    ExpressionMatrix& E, ublas::matrix<double>& geneMoments)
+ScanCounts run_scan_reference(const RunPaths& paths, double threshold, GenotypeMatrix& G,
+                              ExpressionMatrix& E, ublas::matrix<double>& geneMoments)
 {
     ScanCounts counts;
     const double ldaCutoff = lda_cutoff();

@@ -16,10 +16,10 @@
 #include "io/genotype_load.hpp"
 #include "io/globals.hpp"
 #include "io/matrices.hpp"
-#include "io/test_data.hpp"
-#include "stats/interaction_test.hpp"
+#include "io/pair_data.hpp"
+#include "stats/interaction.hpp"
 #include "stats/lda.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <boost/numeric/ublas/vector.hpp>
 
 #include "io/globals.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 
 namespace testsupport {
 

@@ -24,8 +24,8 @@
 
 #include <boost/math/distributions/chi_squared.hpp>
 
-#include "driver/fixed_format.hpp"
-#include "stats/chi_squared_tail.hpp"
+#include "exact/fixed_format.hpp"
+#include "exact/chi_squared_tail.hpp"
 #include "tests/support.hpp"
 
 namespace {

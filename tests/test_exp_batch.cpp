@@ -1,4 +1,4 @@
-#include "stats/exp_batch.hpp"
+#include "exact/exp_batch.hpp"
 
 #include <gtest/gtest.h>
 

@@ -15,10 +15,10 @@
 #include "io/globals.hpp"
 #include "linalg/linear_solve.hpp"
 #include "linalg/math"
-#include "stats/interaction_fast.hpp"
-#include "stats/interaction_test.hpp"
+#include "fast/interaction_fast.hpp"
+#include "stats/interaction.hpp"
 #include "stats/lda.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 #include "tests/support.hpp"
 
 namespace {

@@ -8,11 +8,11 @@
 #include <random>
 #include <string>
 
-#include "driver/fixed_format.hpp"
-#include "stats/chi_squared_tail.hpp"
-#include "stats/log_batch.hpp"
-#include "stats/mc_quick.hpp"
-#include "stats/mc_test.hpp"
+#include "exact/fixed_format.hpp"
+#include "exact/chi_squared_tail.hpp"
+#include "fast/log_batch.hpp"
+#include "fast/mc_quick.hpp"
+#include "stats/mean_cov.hpp"
 #include "tests/support.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <boost/numeric/ublas/vector.hpp>
 
 #include "linalg/linear_solve.hpp"
-#include "stats/interaction_test.hpp"
+#include "stats/interaction.hpp"
 #include "stats/logit.hpp"
 #include "stats/newton_raphson.hpp"
 #include "stats/score.hpp"

@@ -10,7 +10,7 @@
 #include "io/globals.hpp"
 #include "stats/lda.hpp"
 #include "stats/logit.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 #include "tests/pair_data.hpp"
 
 namespace {

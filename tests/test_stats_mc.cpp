@@ -11,7 +11,7 @@
 
 #include "io/globals.hpp"
 #include "stats/group_stats.hpp"
-#include "stats/mc_test.hpp"
+#include "stats/mean_cov.hpp"
 #include "tests/pair_data.hpp"
 
 namespace {

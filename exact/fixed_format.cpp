@@ -1,4 +1,4 @@
-#include "driver/fixed_format.hpp"
+#include "exact/fixed_format.hpp"
 
 #include <charconv>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "stats/log_exact.hpp"
+#include "exact/log_exact.hpp"
 
 #include <cmath>
 #include <cstdint>

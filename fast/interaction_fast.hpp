@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-#include "stats/aligned_doubles.hpp"
+#include "fast/aligned_doubles.hpp"
 
 // Caller-owned scratch storage, grown to the largest sample count seen and
 // then reused: one per scan, not one per pair. It holds the pair last given

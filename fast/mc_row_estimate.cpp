@@ -1,9 +1,9 @@
-#include "stats/mc_row_estimate.hpp"
+#include "fast/mc_row_estimate.hpp"
 
 #include <cstring>
 
-#include "stats/mc_quick.hpp"
-#include "stats/simd.hpp"
+#include "fast/mc_quick.hpp"
+#include "simd/vector_types.hpp"
 
 namespace {
 

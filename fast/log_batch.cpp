@@ -1,4 +1,4 @@
-#include "stats/log_batch.hpp"
+#include "fast/log_batch.hpp"
 
 #include <cmath>
 #include <immintrin.h>

@@ -1,4 +1,4 @@
-#include "stats/interaction_fast.hpp"
+#include "fast/interaction_fast.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -6,10 +6,10 @@
 #include <immintrin.h>
 #include <utility>
 
-#include "stats/chi_squared_tail.hpp"
-#include "stats/exp_batch.hpp"
-#include "stats/log_exact.hpp"
-#include "stats/simd.hpp"
+#include "exact/chi_squared_tail.hpp"
+#include "exact/exp_batch.hpp"
+#include "exact/log_exact.hpp"
+#include "simd/vector_types.hpp"
 
 namespace interaction_fast_detail {
 

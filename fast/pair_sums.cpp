@@ -1,8 +1,8 @@
-#include "stats/pair_sums.hpp"
+#include "fast/pair_sums.hpp"
 
 #include <cstring>
 
-#include "stats/simd.hpp"
+#include "simd/vector_types.hpp"
 
 // Eight genes against one panel of sixteen partners at a time: 16
 // accumulators of eight lanes fill the AVX-512 register file; each lane is

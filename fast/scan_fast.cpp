@@ -30,15 +30,15 @@
 #include "driver/result_writer.hpp"
 #include "io/allele.hpp"
 #include "io/globals.hpp"
-#include "stats/aligned_doubles.hpp"
-#include "stats/chi_squared_tail.hpp"
-#include "stats/interaction_fast.hpp"
+#include "fast/aligned_doubles.hpp"
+#include "exact/chi_squared_tail.hpp"
+#include "fast/interaction_fast.hpp"
 #include "stats/lda.hpp"
-#include "stats/log_batch.hpp"
-#include "stats/mc_quick.hpp"
-#include "stats/mc_row_estimate.hpp"
-#include "stats/mc_test.hpp"
-#include "stats/pair_sums.hpp"
+#include "fast/log_batch.hpp"
+#include "fast/mc_quick.hpp"
+#include "fast/mc_row_estimate.hpp"
+#include "stats/mean_cov.hpp"
+#include "fast/pair_sums.hpp"
 
 namespace {
 
@@ -88,7 +88,7 @@ struct GeneClassStats {
     std::vector<double> sum[3], squares[3], mean[3], var[3];
 };
 
-void gene_class_stats(const double* sorted, std::size_t samples, std::size_t panels,
+void gene_class_stats(const FastKernels& kern, const double* sorted, std::size_t samples, std::size_t panels,
                       const SnpClasses& c, GeneClassStats& st)
 {
     const std::size_t width = panels * kPanel;
@@ -97,7 +97,7 @@ void gene_class_stats(const double* sorted, std::size_t samples, std::size_t pan
         st.squares[k].assign(width + kVectorPad, 0.0);
         st.mean[k].resize(width + kVectorPad);
         st.var[k].resize(width + kVectorPad);
-        column_sums(sorted, samples, c.begin[k], c.begin[k + 1], panels, st.sum[k].data(),
+        kern.column_sums(sorted, samples, c.begin[k], c.begin[k + 1], panels, st.sum[k].data(),
                     st.squares[k].data());
         const double cnt = c.counts[k];
         for (std::size_t g = 0; g < width; ++g) {
@@ -120,6 +120,7 @@ constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
 
 // Everything the scan holds for the current SNP and block of genes.
 struct ScanState {
+    const Kernels* k = nullptr;
     std::vector<GeneText> geneText;
     std::size_t samples = 0, genes = 0, panels = 0, width = 0;
     double N = 0.0;
@@ -175,26 +176,26 @@ void estimate_row(ScanState& S, std::size_t r, std::size_t g1)
     const std::size_t first = g1 + 1, count = S.genes - first;
     const double* cnt = S.classes.counts;
     for (int k = 0; k < 3; ++k) {
-        class_determinants(S.cross[k].get() + r * S.width + first, S.st.sum[k].data() + first,
+        S.k->fast.class_determinants(S.cross[k].get() + r * S.width + first, S.st.sum[k].data() + first,
                            S.st.var[k].data() + first, S.st.mean[k][g1], S.st.var[k][g1], cnt[k],
                            count, S.det[k].data());
-        log_batch(S.det[k].data(), S.lg[k].data(), count);
+        S.k->fast.log_batch(S.det[k].data(), S.lg[k].data(), count);
     }
     if (S.keepWholeTerm) {
         // Exact once, in the first SNP; every later SNP reads the table.
         for (std::size_t j = 0; j < count; ++j)
             S.lg[3][j] = whole_term(S, r, g1, first + j);
     } else {
-        whole_determinants(S.cross[3].get() + r * S.width + first, S.mean3.data() + first,
+        S.k->fast.whole_determinants(S.cross[3].get() + r * S.width + first, S.mean3.data() + first,
                            S.var3.data() + first, S.mean3[g1], S.var3[g1], S.N, count,
                            S.det[3].data());
-        log_batch(S.det[3].data(), S.lg[3].data(), count);
+        S.k->fast.log_batch(S.det[3].data(), S.lg[3].data(), count);
         for (std::size_t j = 0; j < count; ++j)
             S.lg[3][j] *= S.N;
     }
-    statistic_estimates(S.lg[3].data(), S.lg[0].data(), S.lg[1].data(), S.lg[2].data(), cnt, count,
+    S.k->fast.statistic_estimates(S.lg[3].data(), S.lg[0].data(), S.lg[1].data(), S.lg[2].data(), cnt, count,
                         S.T.data(), S.errT.data(), S.sum.data());
-    log_batch(S.sum.data(), S.logSum.data(), count);
+    S.k->fast.log_batch(S.sum.data(), S.logSum.data(), count);
 }
 
 // The pair evaluated the way the reference does: exact statistic and tail,
@@ -255,7 +256,7 @@ void prepare_snp(ScanState& S, const GenotypeMatrix& G, unsigned snp, char allel
             std::memcpy(&S.sorted[(p * S.samples + s) * kPanel], &S.logs[(p * S.samples + from) * kPanel],
                         kPanel * sizeof(double));
     }
-    gene_class_stats(S.sorted.get(), S.samples, S.panels, S.classes, S.st);
+    gene_class_stats(S.k->fast, S.sorted.get(), S.samples, S.panels, S.classes, S.st);
 }
 
 void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
@@ -313,8 +314,9 @@ void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
 
 }  // namespace
 
-ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
-                    ExpressionMatrix& E, ublas::matrix<double>& geneMoments)
+ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix& G,
+                         ExpressionMatrix& E, ublas::matrix<double>& geneMoments,
+                         const Kernels& kernels)
 {
     ScanCounts counts;
     ResultWriter out;
@@ -322,6 +324,7 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
     install_interrupt_handlers();
 
     ScanState S;
+    S.k = &kernels;
     prepare_run(S, threshold, E, geneMoments);
     const std::size_t genes = S.genes;
     AlleleReader alleles;
@@ -340,10 +343,10 @@ ScanCounts run_scan(const RunPaths& paths, double threshold, GenotypeMatrix& G,
         for (std::size_t row0 = 0; row0 < genes - 1; row0 += kRowBlock) {
             const std::size_t p0 = row0 / kPanel;
             for (int k = 0; k < 3; ++k)
-                cross_sums_block(S.sorted.get(), S.samples, S.classes.begin[k], S.classes.begin[k + 1],
+                S.k->fast.cross_sums_block(S.sorted.get(), S.samples, S.classes.begin[k], S.classes.begin[k + 1],
                                  row0, p0, S.panels, S.cross[k].get(), S.width);
             if (!S.wholeFromTable)
-                cross_sums_block(S.logs.get(), S.samples, 0, S.samples, row0, p0, S.panels,
+                S.k->fast.cross_sums_block(S.logs.get(), S.samples, 0, S.samples, row0, p0, S.panels,
                                  S.cross[3].get(), S.width);
 
             const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);

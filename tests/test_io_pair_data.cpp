@@ -8,7 +8,7 @@
 
 #include "io/globals.hpp"
 #include "io/matrices.hpp"
-#include "io/test_data.hpp"
+#include "io/pair_data.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "stats/chi_squared_tail.hpp"
+#include "exact/chi_squared_tail.hpp"
 
 #include <cmath>
 

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+
+#include "simd/isa.hpp"
+
+// The one dispatch mechanism: every vector kernel of the exact and fast
+// layers is reached through the table of one instruction-set level. Each
+// kernel's algorithm is written once, as a template over a level's
+// primitives (simd/<level>.hpp), and instantiated per level in
+// simd/kernels_<level>.cpp. The engine takes the best table once per run;
+// tests take each supported table in turn and hold it to the generic one.
+
+// Bit-exact replacements of the C library's exp and log (exact/).
+struct ExactKernels {
+    void (*exp_batch)(const double* x, double* y, std::size_t count);
+    void (*exp_batch_capped)(const double* x, double* y, std::size_t count, double cap);
+    void (*log_exact_batch)(const double* x, double* y, std::size_t count);
+    // How many of `count` lanes the vector evaluation leaves to std::log.
+    std::size_t (*log_exact_fallbacks)(const double* x, std::size_t count);
+};
+
+// The fast engine's kernels (fast/).
+struct FastKernels {
+    void (*cross_sums_block)(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
+                             std::size_t row0, std::size_t p0, std::size_t p1, double* out,
+                             std::size_t outStride);
+    void (*column_sums)(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
+                        std::size_t panels, double* sums, double* squares);
+    void (*class_determinants)(const double* cross, const double* sums, const double* vars,
+                               double mean1, double var1, double count, std::size_t len,
+                               double* det);
+    void (*whole_determinants)(const double* cross, const double* means, const double* vars,
+                               double mean1, double var1, double N, std::size_t len, double* det);
+    void (*statistic_estimates)(const double* lg3, const double* lg0, const double* lg1,
+                                const double* lg2, const double counts[3], std::size_t len,
+                                double* T, double* errT, double* tailSum);
+    // Approximate logarithms for estimates with error bounds (fast/log_batch.hpp).
+    void (*log_batch)(const double* in, double* out, std::size_t count);
+};
+
+struct Kernels {
+    Isa isa;
+    ExactKernels exact;
+    FastKernels fast;
+};
+
+// The table of a supported level (isa_supported(isa) must hold).
+const Kernels& kernels_for(Isa isa);
+
+// The table of best_isa().
+const Kernels& best_kernels();
