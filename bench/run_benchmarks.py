@@ -19,7 +19,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PEER = os.path.join(os.path.dirname(ROOT), "shared", "peer", "mc_numpy.py")
+PEER = os.path.join(ROOT, "bench", "mc_numpy.py")
 
 # name, simulator options, thresholds to run at
 DATASETS = [
@@ -138,7 +138,7 @@ def main():
                 peer_out = "%s.0.numpy.txt" % prefix
                 walls, peak = [], 0.0
                 for _ in range(args.repeat):
-                    w, m = run_measured(["/usr/bin/python3", PEER] + files + ["-o", peer_out, "--tail", "closed"],
+                    w, m = run_measured(["/usr/bin/python3", PEER] + files + ["-o", peer_out],
                                         None, peer_env)
                     walls.append(w)
                     peak = max(peak, m)
