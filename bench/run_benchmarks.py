@@ -9,7 +9,11 @@ runs the vectorised numpy MC scan (single BLAS thread, closed-form tail).
 
     bench/run_benchmarks.py [--build build] [--out bench/out] [--repeat 5]
                             [--reference-repeat 1] [--no-reference] [--no-peer]
-                            [--only NAME]
+                            [--only NAME] [--baseline OTHER_BUILD]
+
+--baseline runs OTHER_BUILD/morv (an earlier version, say) taking turns with
+this build's morv, checks that it writes the same bytes, and prints its time
+as a ratio to morv's.
 """
 import argparse
 import os
@@ -87,6 +91,7 @@ def main():
     ap.add_argument("--no-reference", action="store_true")
     ap.add_argument("--no-peer", action="store_true")
     ap.add_argument("--only", help="run only this data set")
+    ap.add_argument("--baseline", help="a build folder whose morv to time against this one")
     args = ap.parse_args()
 
     if not args.no_peer:
@@ -115,11 +120,15 @@ def main():
             # morv and the reference take turns, so that both see the same
             # state of a shared machine; each figure is the median of its runs.
             ref_runs = min(args.reference_repeat, args.repeat) if with_ref else 0
-            walls, ref_walls, peak, ref_peak = [], [], 0.0, 0.0
+            walls, ref_walls, base_walls, peak, ref_peak = [], [], [], 0.0, 0.0
+            base_out = "%s.%s.baseline.txt" % (prefix, thr)
             for i in range(args.repeat):
                 w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n")
                 walls.append(w)
                 peak = max(peak, m)
+                if args.baseline:
+                    base_walls.append(run_measured([os.path.join(args.baseline, "morv")] + files +
+                                                   ["-o", base_out], thr + "\n")[0])
                 if i < ref_runs:
                     w, m = run_measured([ref] + files + ["-o", ref_out], thr + "\n")
                     ref_walls.append(w)
@@ -127,6 +136,13 @@ def main():
             fast = statistics.median(walls)
             print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, "morv", fast, pairs / fast, peak, ""))
             sys.stdout.flush()
+            if args.baseline:
+                w = statistics.median(base_walls)
+                same = same_file(fast_out, base_out)
+                print("%-7s %-6s %-9s %9.3f %12.0f %9s %8.3fx  files %s" % (
+                    name, thr, "baseline", w, pairs / w, "", w / fast, "identical" if same else "DIFFER"))
+                if not same:
+                    sys.exit("result files differ: %s %s" % (fast_out, base_out))
             if with_ref:
                 w = statistics.median(ref_walls)
                 same = same_file(fast_out, ref_out)
