@@ -1,7 +1,7 @@
 #pragma once
 
 // A level's kernels are compiled in a region of its translation unit that
-// these macros open and close (simd/kernels_<level>.cpp). Standard and
+// these macros open and close (<layer>/kernels_<level>.cpp). Standard and
 // intrinsics headers must be included before the region opens: an inline
 // library function compiled inside it could otherwise be the copy the linker
 // keeps, and run on a CPU without the level.
