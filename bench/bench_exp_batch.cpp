@@ -1,5 +1,6 @@
-// Batched exponentials against the library loop they replace, on inputs
-// shaped like the scan's predictors: normal(0, 2), and uniform[-30, 10]
+// Batched exponentials against the library loop they replace, at every
+// instruction-set level the CPU has, on inputs shaped like the scan's
+// predictors: normal(0, 2), and uniform[-30, 10]
 // (strongly negative predictors, as in the interaction model), capped at
 // 500 as the scan calls them. Each iteration takes the next of 64 batches:
 // with one batch repeated, the branch predictor would learn which lanes go
@@ -10,9 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
-#include "exact/exp_batch.hpp"
+#include "simd/kernels.hpp"
 
 namespace {
 
@@ -59,13 +61,18 @@ void BM_StdExp(benchmark::State& state)
     label(state, in.n);
 }
 
-void BM_ExpBatchCapped(benchmark::State& state)
+// Capped as the scan calls it, or plain.
+void BM_ExpBatch(benchmark::State& state, const Kernels* kernels, bool capped)
 {
     const Inputs in = inputs(state);
     std::vector<double> y(in.n);
     std::size_t iteration = 0;
     for (auto _ : state) {
-        exp_batch_capped(in.batch(iteration++), y.data(), in.n, kCap);
+        const double* x = in.batch(iteration++);
+        if (capped)
+            kernels->exact.exp_batch_capped(x, y.data(), in.n, kCap);
+        else
+            kernels->exact.exp_batch(x, y.data(), in.n);
         benchmark::DoNotOptimize(y.data());
         benchmark::ClobberMemory();
     }
@@ -85,6 +92,16 @@ void shapes(benchmark::internal::Benchmark* b)
 }
 
 BENCHMARK(BM_StdExp)->Apply(shapes);
-BENCHMARK(BM_ExpBatchCapped)->Apply(shapes);
+
+const bool registered = [] {
+    for (Isa isa : supported_isas())
+        for (bool capped : {false, true}) {
+            const std::string name = std::string(capped ? "BM_ExpBatchCapped/" : "BM_ExpBatch/") +
+                                     isa_name(isa);
+            benchmark::RegisterBenchmark(name.c_str(), BM_ExpBatch, &kernels_for(isa), capped)
+                ->Apply(shapes);
+        }
+    return true;
+}();
 
 }  // namespace

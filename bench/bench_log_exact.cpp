@@ -1,14 +1,16 @@
 // Logarithms of 1024 probabilities: the library one call at a time, against
-// log_exact_batch. The counter "fallback" is the fraction of lanes the
-// vector path hands to the library. Log-uniform values run from 1e-300 to 1.
+// log_exact_batch at every instruction-set level the CPU has. The counter
+// "fallback" is the fraction of lanes the level hands to the library.
+// Log-uniform values run from 1e-300 to 1.
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include "exact/log_exact.hpp"
+#include "simd/kernels.hpp"
 
 namespace {
 
@@ -45,23 +47,32 @@ void library_loop(benchmark::State& state, Kind kind)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kCount));
 }
 
-void batch(benchmark::State& state, Kind kind)
+void batch(benchmark::State& state, Kind kind, const Kernels* kernels)
 {
     const std::vector<double> x = probabilities(kind);
     std::vector<double> y(kCount);
     for (auto _ : state) {
-        log_exact_batch(x.data(), y.data(), kCount);
+        kernels->exact.log_exact_batch(x.data(), y.data(), kCount);
         benchmark::DoNotOptimize(y.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kCount));
     state.counters["fallback"] =
-        static_cast<double>(log_exact_detail::log_exact_fallbacks(x.data(), kCount)) / kCount;
+        static_cast<double>(kernels->exact.log_exact_fallbacks(x.data(), kCount)) / kCount;
 }
 
 BENCHMARK_CAPTURE(library_loop, uniform, Kind::uniform);
-BENCHMARK_CAPTURE(batch, uniform, Kind::uniform);
 BENCHMARK_CAPTURE(library_loop, log_uniform, Kind::log_uniform);
-BENCHMARK_CAPTURE(batch, log_uniform, Kind::log_uniform);
+
+const bool registered = [] {
+    for (Isa isa : supported_isas())
+        for (Kind kind : {Kind::uniform, Kind::log_uniform}) {
+            const std::string name = std::string("batch/") +
+                                     (kind == Kind::uniform ? "uniform/" : "log_uniform/") +
+                                     isa_name(isa);
+            benchmark::RegisterBenchmark(name.c_str(), batch, kind, &kernels_for(isa));
+        }
+    return true;
+}();
 
 }  // namespace

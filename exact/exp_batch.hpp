@@ -17,14 +17,5 @@ void exp_batch(const double* x, double* y, std::size_t count);
 // anywhere else.
 void exp_batch_capped(const double* x, double* y, std::size_t count, double cap);
 
-// The individual instruction-set paths, for tests. Each must only be called
-// when the CPU supports it (exp_batch_path_available).
-namespace exp_batch_detail {
-
-enum class Path { scalar, avx2, avx512 };
-
-bool exp_batch_path_available(Path path);
-void exp_batch_path(Path path, const double* x, double* y, std::size_t count);
-void exp_batch_capped_path(Path path, const double* x, double* y, std::size_t count, double cap);
-
-}  // namespace exp_batch_detail
+// Both run the best level's kernels (best_kernels().exact); the algorithm
+// and its error bound are in exact/exp_kernel.hpp.

@@ -13,17 +13,5 @@
 // place), but no other overlap.
 void log_exact_batch(const double* x, double* y, std::size_t count);
 
-// The individual instruction-set paths, for tests. Each must only be called
-// when the CPU supports it (log_exact_path_available).
-namespace log_exact_detail {
-
-enum class Path { scalar, avx2, avx512 };
-
-bool log_exact_path_available(Path path);
-void log_exact_path(Path path, const double* x, double* y, std::size_t count);
-
-// How many of the `count` lanes the vector evaluation leaves to std::log,
-// on the best path the CPU has: a measure for benchmarks and tests.
-std::size_t log_exact_fallbacks(const double* x, std::size_t count);
-
-}  // namespace log_exact_detail
+// Runs the best level's kernel (best_kernels().exact); the algorithm and its
+// error bound are in exact/log_kernel.hpp.

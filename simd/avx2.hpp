@@ -1,17 +1,101 @@
 #pragma once
 
-// Primitives of the avx2 level (see simd/avx512.hpp). Include only inside
-// MORV_TARGET_AVX2, after <immintrin.h>.
+// Primitives of the avx2 level (see simd/avx512.hpp for what each does).
+// Include only inside MORV_TARGET_AVX2, after <immintrin.h> and the standard
+// headers. AVX2 lacks 64-bit arithmetic shifts and conversions, scalef and
+// mask registers: they are built from a few instructions each.
 struct Avx2 {
     static constexpr int width = 4;
     using V = __m256d;
+    using I = __m256i;
     using Mask = __m256d;  // all-ones or all-zeros lanes
+
+    // Memory.
     static V load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
+    static V load_partial(const double* p, std::size_t k)
+    {
+        return _mm256_maskload_pd(p, first(k));
+    }
+    static void store_partial(double* p, V v, std::size_t k)
+    {
+        _mm256_maskstore_pd(p, first(k), v);
+    }
+
+    // Arithmetic.
     static V set1(double x) { return _mm256_set1_pd(x); }
     static V add(V a, V b) { return _mm256_add_pd(a, b); }
     static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
     static V div(V a, V b) { return _mm256_div_pd(a, b); }
     static V fma(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
+    static V fms(V a, V b, V c) { return _mm256_fmsub_pd(a, b, c); }
+    static V fnma(V a, V b, V c) { return _mm256_fnmadd_pd(a, b, c); }
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    // floor(e) added to the exponent field: 2^52 + 2^51 puts it in the low bits.
+    static V scalef(V s, V e)
+    {
+        const I m = as_bits(add(_mm256_floor_pd(e), set1(0x1.8p52)));
+        return from_bits(_mm256_add_epi64(as_bits(s), _mm256_slli_epi64(m, 52)));
+    }
+
+    // Compares and masks.
+    static Mask eq(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+    static Mask within(V x, double lo, double hi)
+    {
+        return _mm256_and_pd(_mm256_cmp_pd(x, set1(lo), _CMP_GE_OQ),
+                             _mm256_cmp_pd(x, set1(hi), _CMP_LE_OQ));
+    }
+    static Mask any_bits(V v, std::uint64_t m)
+    {
+        const I none = _mm256_cmpeq_epi64(iand(as_bits(v), iset1(static_cast<std::int64_t>(m))),
+                                          _mm256_setzero_si256());
+        return from_bits(_mm256_xor_si256(none, iset1(-1)));
+    }
+    static Mask and_(Mask a, Mask b) { return _mm256_and_pd(a, b); }
+    static Mask or_(Mask a, Mask b) { return _mm256_or_pd(a, b); }
+    static V select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+    static unsigned mask_bits(Mask m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
+
+    // 64-bit integer lanes and bit patterns.
+    static I as_bits(V v) { return _mm256_castpd_si256(v); }
+    static V from_bits(I i) { return _mm256_castsi256_pd(i); }
+    static I iset1(std::int64_t x) { return _mm256_set1_epi64x(x); }
+    static I isub(I a, I b) { return _mm256_sub_epi64(a, b); }
+    static I iand(I a, I b) { return _mm256_and_si256(a, b); }
+    static I srl(I a, unsigned n) { return _mm256_srli_epi64(a, static_cast<int>(n)); }
+    static I sra(I a, unsigned n)  // logical shift, then the sign bit extended
+    {
+        const I sign = iset1(std::int64_t{1} << (63 - n));
+        return isub(_mm256_xor_si256(srl(a, n), sign), sign);
+    }
+    static V to_double(I a)  // |a| < 2^51: a added to 2^52 + 2^51 in the low bits
+    {
+        return sub(from_bits(_mm256_add_epi64(a, as_bits(set1(0x1.8p52)))), set1(0x1.8p52));
+    }
+
+    // Tables by scalar loads: gathers are slow on CPUs with the
+    // gather-sampling mitigation, and 16 entries span four registers.
+    using Table16 = const double*;
+    struct Index {
+        alignas(32) std::int64_t at[4];
+    };
+    static Table16 table16(const double* t) { return t; }
+    static Index index16(I j)
+    {
+        Index ix;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(ix.at), iand(j, iset1(15)));
+        return ix;
+    }
+    static V lookup(Table16 t, const Index& j)
+    {
+        return _mm256_set_pd(t[j.at[3]], t[j.at[2]], t[j.at[1]], t[j.at[0]]);
+    }
+
+private:
+    static I first(std::size_t k)
+    {
+        return _mm256_cmpgt_epi64(iset1(static_cast<std::int64_t>(k)),
+                                  _mm256_set_epi64x(3, 2, 1, 0));
+    }
 };

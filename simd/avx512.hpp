@@ -1,18 +1,81 @@
 #pragma once
 
 // Primitives of the avx512 level: the thin per-level layer every kernel
-// algorithm is written over. Include only inside MORV_TARGET_AVX512 (after
-// <immintrin.h>), as simd/kernels_<layer>_avx512.cpp files do.
+// algorithm is written over. Include only inside MORV_TARGET_AVX512, after
+// <immintrin.h> and the standard headers, as <layer>/kernels_avx512.cpp
+// files do.
+//
+// Every level offers the same names: V holds doubles, I 64-bit integers and
+// Mask one flag per lane; mask_bits puts lane i in bit i. Arithmetic rounds
+// once per operation (fma included); compares are ordered (false on NaN).
 struct Avx512 {
     static constexpr int width = 8;
     using V = __m512d;
+    using I = __m512i;
     using Mask = __mmask8;
+
+    // Memory. The partial forms touch lanes [0, k) only, k < width; the
+    // load zeroes the others.
     static V load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
+    static V load_partial(const double* p, std::size_t k)
+    {
+        return _mm512_maskz_loadu_pd(first(k), p);
+    }
+    static void store_partial(double* p, V v, std::size_t k)
+    {
+        _mm512_mask_storeu_pd(p, first(k), v);
+    }
+
+    // Arithmetic. maskz forms here and below: GCC 12 warns on the plain ones.
     static V set1(double x) { return _mm512_set1_pd(x); }
     static V add(V a, V b) { return _mm512_add_pd(a, b); }
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V div(V a, V b) { return _mm512_div_pd(a, b); }
-    static V fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
+    static V fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }   // a b + c
+    static V fms(V a, V b, V c) { return _mm512_fmsub_pd(a, b, c); }   // a b - c
+    static V fnma(V a, V b, V c) { return _mm512_fnmadd_pd(a, b, c); } // c - a b
+    static V min(V a, V b) { return _mm512_maskz_min_pd(0xFF, a, b); } // a < b ? a : b
+    // s 2^floor(e), for results that are normal doubles.
+    static V scalef(V s, V e) { return _mm512_maskz_scalef_pd(0xFF, s, e); }
+
+    // Compares and masks.
+    static Mask eq(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
+    static Mask within(V x, double lo, double hi)  // lo <= x <= hi
+    {
+        return _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(x, set1(lo), _CMP_GE_OQ), x, set1(hi),
+                                       _CMP_LE_OQ);
+    }
+    static Mask any_bits(V v, std::uint64_t m)  // (bits of v) & m != 0
+    {
+        return _mm512_test_epi64_mask(as_bits(v), iset1(static_cast<std::int64_t>(m)));
+    }
+    static Mask and_(Mask a, Mask b) { return a & b; }
+    static Mask or_(Mask a, Mask b) { return a | b; }
+    static V select(Mask m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }  // m ? a : b
+    static unsigned mask_bits(Mask m) { return m; }
+
+    // 64-bit integer lanes and bit patterns.
+    static I as_bits(V v) { return _mm512_castpd_si512(v); }
+    static V from_bits(I i) { return _mm512_castsi512_pd(i); }
+    static I iset1(std::int64_t x) { return _mm512_set1_epi64(x); }
+    static I isub(I a, I b) { return _mm512_sub_epi64(a, b); }
+    static I iand(I a, I b) { return _mm512_and_si512(a, b); }
+    static I srl(I a, unsigned n) { return _mm512_maskz_srli_epi64(0xFF, a, n); }
+    static I sra(I a, unsigned n) { return _mm512_maskz_srai_epi64(0xFF, a, n); }
+    static V to_double(I a) { return _mm512_cvtepi64_pd(a); }  // |a| < 2^51
+
+    // A table of 16 doubles held in two registers: a lookup is one permute,
+    // which reads only the low four bits of each index.
+    struct Table16 {
+        V lo, hi;
+    };
+    using Index = I;
+    static Table16 table16(const double* t) { return {load(t), load(t + 8)}; }
+    static Index index16(I j) { return j; }  // entry j mod 16
+    static V lookup(const Table16& t, Index j) { return _mm512_permutex2var_pd(t.lo, j, t.hi); }
+
+private:
+    static __mmask8 first(std::size_t k) { return static_cast<__mmask8>((1u << k) - 1); }
 };

@@ -1,18 +1,76 @@
 #pragma once
 
-// Primitives of the generic level (see simd/avx512.hpp): baseline x86-64,
-// one double per lane; fused multiply-add through the C library, exact but
-// slow (this level only serves CPUs without AVX2, and the tests).
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// Primitives of the generic level (see simd/avx512.hpp for what each does):
+// baseline x86-64, one double per lane. Fused multiply-add comes from the C
+// library, exact but slow: this level serves CPUs without AVX2, and the
+// tests. Integers are unsigned so that they wrap as vector lanes do.
 struct Generic {
     static constexpr int width = 1;
     using V = double;
+    using I = std::uint64_t;
     using Mask = bool;
+
+    // Memory. With one lane there is never a partial vector.
     static V load(const double* p) { return *p; }
     static void store(double* p, V v) { *p = v; }
+    static V load_partial(const double*, std::size_t) { return 0; }
+    static void store_partial(double*, V, std::size_t) {}
+
+    // Arithmetic.
     static V set1(double x) { return x; }
     static V add(V a, V b) { return a + b; }
     static V sub(V a, V b) { return a - b; }
     static V mul(V a, V b) { return a * b; }
     static V div(V a, V b) { return a / b; }
     static V fma(V a, V b, V c) { return std::fma(a, b, c); }
+    static V fms(V a, V b, V c) { return std::fma(a, b, -c); }
+    static V fnma(V a, V b, V c) { return std::fma(-a, b, c); }
+    static V min(V a, V b) { return a < b ? a : b; }
+    // The exponent clamped first: the conversion of a NaN or huge e to int
+    // would be undefined.
+    static V scalef(V s, V e)
+    {
+        const double m = std::fmin(std::fmax(std::floor(e), -4096.0), 4096.0);
+        return std::ldexp(s, static_cast<int>(m));
+    }
+
+    // Compares and masks.
+    static Mask eq(V a, V b) { return a == b; }
+    static Mask within(V x, double lo, double hi) { return lo <= x && x <= hi; }
+    static Mask any_bits(V v, std::uint64_t m) { return (as_bits(v) & m) != 0; }
+    static Mask and_(Mask a, Mask b) { return a && b; }
+    static Mask or_(Mask a, Mask b) { return a || b; }
+    static V select(Mask m, V a, V b) { return m ? a : b; }
+    static unsigned mask_bits(Mask m) { return m ? 1u : 0u; }
+
+    // 64-bit integers and bit patterns.
+    static I as_bits(V v)
+    {
+        I i;
+        std::memcpy(&i, &v, sizeof i);
+        return i;
+    }
+    static V from_bits(I i)
+    {
+        V v;
+        std::memcpy(&v, &i, sizeof v);
+        return v;
+    }
+    static I iset1(std::int64_t x) { return static_cast<I>(x); }
+    static I isub(I a, I b) { return a - b; }
+    static I iand(I a, I b) { return a & b; }
+    static I srl(I a, unsigned n) { return a >> n; }
+    static I sra(I a, unsigned n) { return static_cast<I>(static_cast<std::int64_t>(a) >> n); }
+    static V to_double(I a) { return static_cast<double>(static_cast<std::int64_t>(a)); }
+
+    using Table16 = const double*;
+    using Index = std::size_t;
+    static Table16 table16(const double* t) { return t; }
+    static Index index16(I j) { return static_cast<Index>(j & 15); }
+    static V lookup(Table16 t, Index j) { return t[j]; }
 };

@@ -1,34 +1,16 @@
 #include "simd/kernels.hpp"
 
-#include "exact/exp_batch.hpp"
-#include "exact/log_exact.hpp"
+#include "exact/exact_kernels.hpp"
 #include "fast/log_batch.hpp"
 #include "fast/mc_row_estimate.hpp"
 #include "fast/pair_sums.hpp"
 
 namespace {
 
-template <exp_batch_detail::Path P>
-void exp_path(const double* x, double* y, std::size_t count)
-{
-    exp_batch_detail::exp_batch_path(P, x, y, count);
-}
-template <exp_batch_detail::Path P>
-void exp_capped_path(const double* x, double* y, std::size_t count, double cap)
-{
-    exp_batch_detail::exp_batch_capped_path(P, x, y, count, cap);
-}
-template <log_exact_detail::Path P>
-void log_path(const double* x, double* y, std::size_t count)
-{
-    log_exact_detail::log_exact_path(P, x, y, count);
-}
-
-template <exp_batch_detail::Path E, log_exact_detail::Path L>
-Kernels make(Isa isa)
+Kernels make(Isa isa, const ExactKernels& exact)
 {
     return {isa,
-            {exp_path<E>, exp_capped_path<E>, log_path<L>, log_exact_detail::log_exact_fallbacks},
+            exact,
             {cross_sums_block, column_sums, class_determinants, whole_determinants,
              statistic_estimates, log_batch}};
 }
@@ -37,11 +19,9 @@ Kernels make(Isa isa)
 
 const Kernels& kernels_for(Isa isa)
 {
-    using EP = exp_batch_detail::Path;
-    using LP = log_exact_detail::Path;
-    static const Kernels generic = make<EP::scalar, LP::scalar>(Isa::generic);
-    static const Kernels avx2 = make<EP::avx2, LP::avx2>(Isa::avx2);
-    static const Kernels avx512 = make<EP::avx512, LP::avx512>(Isa::avx512);
+    static const Kernels generic = make(Isa::generic, kExactKernelsGeneric);
+    static const Kernels avx2 = make(Isa::avx2, kExactKernelsAvx2);
+    static const Kernels avx512 = make(Isa::avx512, kExactKernelsAvx512);
     switch (isa) {
     case Isa::avx512:
         return avx512;

@@ -8,7 +8,7 @@
 // layers is reached through the table of one instruction-set level. Each
 // kernel's algorithm is written once, as a template over a level's
 // primitives (simd/<level>.hpp), and instantiated per level in
-// simd/kernels_<level>.cpp. The engine takes the best table once per run;
+// <layer>/kernels_<level>.cpp. The engine takes the best table once per run;
 // tests take each supported table in turn and hold it to the generic one.
 
 // Bit-exact replacements of the C library's exp and log (exact/).

@@ -1,0 +1,22 @@
+// The exact kernels (exp_kernel.hpp, log_kernel.hpp) at the avx2 level.
+// Standard and intrinsics headers first: see simd/targets.hpp.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <immintrin.h>
+
+#include "exact/exact_kernels.hpp"
+#include "simd/targets.hpp"
+
+MORV_TARGET_AVX2
+#include "simd/avx2.hpp"
+#include "exact/exp_kernel.hpp"
+#include "exact/log_kernel.hpp"
+
+const ExactKernels kExactKernelsAvx2 = {
+    exp_kernel::exp_batch<Avx2>, exp_kernel::exp_batch_capped<Avx2>,
+    log_kernel::log_exact_batch<Avx2>, log_kernel::log_exact_fallbacks<Avx2>};
+
+MORV_TARGET_END
