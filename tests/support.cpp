@@ -1,16 +1,14 @@
 #include "tests/support.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <signal.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,131 +16,80 @@ namespace testsupport {
 
 namespace {
 
-void set_nonblocking(int fd)
+// An unnamed scratch file holding `content`, read from its start.
+int scratch_file(const std::string& content)
 {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const int fd = memfd_create("morv-test", MFD_CLOEXEC);
+    if (fd < 0 || write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+        throw std::runtime_error("no scratch file");
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+std::string contents(int fd)
+{
+    const std::string text = read_file("/proc/self/fd/" + std::to_string(fd));
+    close(fd);
+    return text;
 }
 
 }  // namespace
 
-RunResult run(const std::string& program, const std::vector<std::string>& argv,
-              const std::string& input)
+Started start(const std::string& program, const std::vector<std::string>& argv, const std::string& input)
 {
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
-        throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
+    const int in = scratch_file(input);
+    const Started s{0, scratch_file(""), scratch_file("")};
+    std::fflush(nullptr);
+    const pid_t pid = fork();
     if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-            close(fd);
+        dup2(in, 0);
+        dup2(s.out, 1);
+        dup2(s.err, 2);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
         std::vector<char*> args;
-        for (const auto& a : argv)
+        for (const std::string& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(program.c_str(), args.data());
         _exit(127);
     }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    signal(SIGPIPE, SIG_IGN);
-    set_nonblocking(in[1]);
-    set_nonblocking(out[0]);
-    set_nonblocking(err[0]);
-
-    RunResult result;
-    std::size_t written = 0;
-    bool in_open = true, out_open = true, err_open = true;
-    if (input.empty()) {
-        close(in[1]);
-        in_open = false;
-    }
-    char buf[65536];
-    while (out_open || err_open) {
-        std::vector<pollfd> fds;
-        if (in_open) fds.push_back({in[1], POLLOUT, 0});
-        if (out_open) fds.push_back({out[0], POLLIN, 0});
-        if (err_open) fds.push_back({err[0], POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (const auto& p : fds) {
-            if (!p.revents) continue;
-            if (p.fd == in[1]) {
-                ssize_t k = write(in[1], input.data() + written, input.size() - written);
-                if (k > 0) written += static_cast<std::size_t>(k);
-                if (k < 0 || written == input.size()) {
-                    close(in[1]);
-                    in_open = false;
-                }
-            } else {
-                ssize_t k = read(p.fd, buf, sizeof buf);
-                if (k > 0) {
-                    (p.fd == out[0] ? result.out : result.err).append(buf, static_cast<std::size_t>(k));
-                } else if (k == 0 || (k < 0 && errno != EAGAIN && errno != EINTR)) {
-                    close(p.fd);
-                    (p.fd == out[0] ? out_open : err_open) = false;
-                }
-            }
-        }
-    }
-    if (in_open) close(in[1]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
-    return result;
+    close(in);
+    return {pid, s.out, s.err};
 }
 
-TempDir::TempDir()
+RunResult finish(const Started& s)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/morv-test-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data()))
+    int status = 0;
+    while (waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return {contents(s.out), contents(s.err), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+}
+
+TempDir::TempDir() : path((std::filesystem::temp_directory_path() / "morv-test-XXXXXX").string())
+{
+    if (!mkdtemp(path.data()))
         throw std::runtime_error("mkdtemp failed");
-    path_ = name.data();
 }
 
 TempDir::~TempDir()
 {
-    std::string cmd = "rm -rf '" + path_ + "'";
-    if (std::system(cmd.c_str()) != 0) {
-        // Leaving a scratch directory behind is harmless.
-    }
+    std::error_code ignored;  // a scratch directory left behind is harmless
+    std::filesystem::remove_all(path, ignored);
 }
 
 std::string TempDir::write(const std::string& name, const std::string& content) const
 {
-    std::string p = file(name);
-    std::ofstream f(p, std::ios::binary);
-    f << content;
-    return p;
+    std::ofstream(file(name), std::ios::binary) << content;
+    return file(name);
 }
 
 std::string read_file(const std::string& path)
 {
-    std::ifstream f(path, std::ios::binary);
     std::ostringstream s;
-    s << f.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
-}
-
-bool file_exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
 }
 
 std::vector<std::string> lines_of(const std::string& text)
@@ -154,38 +101,28 @@ std::vector<std::string> lines_of(const std::string& text)
     return lines;
 }
 
-std::vector<std::vector<double>> values_of(const std::string& expr)
+Inputs write_inputs(const TempDir& dir, const std::string& geno, const std::string& expr, const std::string& allele)
 {
-    std::vector<std::vector<double>> genes;
-    for (const std::string& line : lines_of(expr)) {
-        std::istringstream in(line);
-        genes.emplace_back();
-        for (double v; in >> v;)
-            genes.back().push_back(v);
-    }
-    return genes;
+    return {dir.write("g.txt", geno), dir.write("e.txt", expr), dir.write("a.txt", allele)};
 }
 
-std::uint64_t bits_of(double v)
+Inputs simulate(const std::string& simulator, const TempDir& dir, const std::string& recipe)
 {
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-double from_bits(std::uint64_t b)
-{
-    double v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
+    const char* shape[] = {"--samples", "--snps", "--genes", "--seed"};
+    std::istringstream words(recipe);
+    std::vector<std::string> argv = {simulator, "--out", dir.file("sim")};
+    for (std::string w; words >> w; argv.push_back(w))
+        if (argv.size() < 11)
+            argv.push_back(shape[(argv.size() - 3) / 2]);
+    if (run(simulator, argv, "").status != 0)
+        throw std::runtime_error("morv-simulate failed: " + recipe);
+    return {dir.file("sim.geno"), dir.file("sim.expr"), dir.file("sim.allele")};
 }
 
 std::uint64_t exact_samples_scale()
 {
     const char* s = std::getenv("MORV_EXACT_SAMPLES");
-    if (s == nullptr || *s == '\0')
-        return 1;
-    const unsigned long long k = std::strtoull(s, nullptr, 10);
+    const unsigned long long k = s ? std::strtoull(s, nullptr, 10) : 0;
     return k == 0 ? 1 : k;
 }
 
