@@ -1,7 +1,7 @@
-// morv-proofs <sweep|all> <inputs> [seed]: runs exactness sweeps (proofs/)
-// on every instruction-set level the CPU has, printing per level how many
-// lane results were compared and how many differed from the C library.
-// Exits 1 on any difference, 2 on a usage error.
+// morv-proofs <sweep|all> <inputs> [seed]: runs exactness sweeps (proofs/),
+// those of vector kernels on every instruction-set level the CPU has,
+// printing how many results were compared and how many differed from the
+// originals. Exits 1 on any difference, 2 on a usage error.
 
 #include <chrono>
 #include <cstdint>
@@ -10,19 +10,25 @@
 #include <cstring>
 
 #include "proofs/exp_log.hpp"
+#include "proofs/tails_format.hpp"
 #include "simd/isa.hpp"
 #include "simd/kernels.hpp"
 
 namespace {
 
+// A sweep of a vector kernel runs on every level; the others run once.
 struct Sweep {
     const char* name;
-    ProofResult (*run)(const Kernels& kernels, std::uint64_t inputs, std::uint64_t seed);
+    ProofResult (*perLevel)(const Kernels& kernels, std::uint64_t inputs, std::uint64_t seed);
+    SweepResult (*once)(std::uint64_t inputs, std::uint64_t seed);
 };
 
 const Sweep kSweeps[] = {
-    {"exp", prove_exp},
-    {"log", prove_log},
+    {"exp", prove_exp, nullptr},
+    {"log", prove_log, nullptr},
+    {"tails", nullptr, prove_chi_squared_tails},
+    {"fixed", nullptr, prove_fixed_format},
+    {"quick", nullptr, prove_quick_pvalue_text},
 };
 
 int usage()
@@ -41,20 +47,35 @@ bool parse_count(const char* text, std::uint64_t& value)
     return *text >= '0' && *text <= '9' && *end == '\0';
 }
 
-// Runs one sweep on every supported level; false on any mismatch.
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs one sweep (on every supported level if it has levels); false on any
+// mismatch.
 bool run_sweep(const Sweep& sweep, std::uint64_t inputs, std::uint64_t seed)
 {
+    if (sweep.once) {
+        const auto start = std::chrono::steady_clock::now();
+        const SweepResult r = sweep.once(inputs, seed);
+        std::printf("%s checked %llu, mismatches %llu%s%s (%.1f s)\n", sweep.name,
+                    static_cast<unsigned long long>(r.checked),
+                    static_cast<unsigned long long>(r.mismatches), r.mismatches ? ", first: " : "",
+                    r.mismatches ? r.first.c_str() : "", seconds_since(start));
+        std::fflush(stdout);
+        return r.mismatches == 0;
+    }
     bool exact = true;
     for (Isa isa : supported_isas()) {
         const auto start = std::chrono::steady_clock::now();
-        const ProofResult r = sweep.run(kernels_for(isa), inputs, seed);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        const ProofResult r = sweep.perLevel(kernels_for(isa), inputs, seed);
         std::printf("%s %-7s checked %llu, mismatches %llu", sweep.name, isa_name(isa),
                     static_cast<unsigned long long>(r.checked),
                     static_cast<unsigned long long>(r.mismatches));
         if (r.mismatches != 0)
             std::printf(", first at input %a", r.first_bad_input);
-        std::printf(" (%.1f s)\n", took.count());
+        std::printf(" (%.1f s)\n", seconds_since(start));
         std::fflush(stdout);
         exact = exact && r.mismatches == 0;
     }
