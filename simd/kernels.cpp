@@ -2,9 +2,7 @@
 
 #include "exact/exp_batch.hpp"
 #include "exact/log_exact.hpp"
-#include "fast/log_batch.hpp"
-#include "fast/mc_row_estimate.hpp"
-#include "fast/pair_sums.hpp"
+#include "fast/fast_kernels.hpp"
 
 namespace {
 
@@ -25,12 +23,11 @@ void log_path(const double* x, double* y, std::size_t count)
 }
 
 template <exp_batch_detail::Path E, log_exact_detail::Path L>
-Kernels make(Isa isa)
+Kernels make(Isa isa, const FastKernels& fast)
 {
     return {isa,
             {exp_path<E>, exp_capped_path<E>, log_path<L>, log_exact_detail::log_exact_fallbacks},
-            {cross_sums_block, column_sums, class_determinants, whole_determinants,
-             statistic_estimates, log_batch}};
+            fast};
 }
 
 }  // namespace
@@ -39,9 +36,9 @@ const Kernels& kernels_for(Isa isa)
 {
     using EP = exp_batch_detail::Path;
     using LP = log_exact_detail::Path;
-    static const Kernels generic = make<EP::scalar, LP::scalar>(Isa::generic);
-    static const Kernels avx2 = make<EP::avx2, LP::avx2>(Isa::avx2);
-    static const Kernels avx512 = make<EP::avx512, LP::avx512>(Isa::avx512);
+    static const Kernels generic = make<EP::scalar, LP::scalar>(Isa::generic, kFastKernelsGeneric);
+    static const Kernels avx2 = make<EP::avx2, LP::avx2>(Isa::avx2, kFastKernelsAvx2);
+    static const Kernels avx512 = make<EP::avx512, LP::avx512>(Isa::avx512, kFastKernelsAvx512);
     switch (isa) {
     case Isa::avx512:
         return avx512;

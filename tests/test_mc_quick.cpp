@@ -10,8 +10,8 @@
 
 #include "exact/fixed_format.hpp"
 #include "exact/chi_squared_tail.hpp"
-#include "fast/log_batch.hpp"
 #include "fast/mc_quick.hpp"
+#include "simd/kernels.hpp"
 #include "stats/mean_cov.hpp"
 #include "tests/support.hpp"
 
@@ -61,7 +61,7 @@ TEST_P(QuickDecision, AgreesWithExactEvaluationWhenCertain)
         const double shift = i % 8 == 0 ? (i % 16 == 0 ? errT : -errT) : unit(rng) * errT;
         const double estimate = T + shift;
         double sum = tail10_sum(estimate * 0.5), logSum;
-        log_batch(&sum, &logSum, 1);
+        best_kernels().fast.log_batch(&sum, &logSum, 1);
         long long micro = 0;
         if (!quick_pruned_micro(estimate, errT, logSum, quick, micro))
             continue;
@@ -94,7 +94,7 @@ TEST(QuickDecision, SettlesNearlyEveryTypicalStatistic)
         const double T = spread(rng);
         const double errT = kStatisticRelativeError * (T + 20000.0);
         double sum = tail10_sum(T * 0.5), logSum;
-        log_batch(&sum, &logSum, 1);
+        best_kernels().fast.log_batch(&sum, &logSum, 1);
         long long micro;
         certain += quick_pruned_micro(T, errT, logSum, quick, micro);
     }
