@@ -65,7 +65,8 @@ struct Level : testing::TestWithParam<Isa> {
     void SetUp() override { if (!isa_supported(GetParam())) GTEST_SKIP() << "no " << isa_name(GetParam()) << " here"; }
     const Kernels& kernels() const { return kernels_for(GetParam()); }
 };
-INSTANTIATE_TEST_SUITE_P(Isas, Level, testing::Values(Isa::generic, Isa::avx2, Isa::avx512));
+INSTANTIATE_TEST_SUITE_P(Isas, Level, testing::Values(Isa::generic, Isa::avx2, Isa::avx512),
+                         [](const testing::TestParamInfo<Isa>& i) { return isa_name(i.param); });
 
 struct Data { std::vector<double> x1, x2; std::vector<unsigned char> cls; };
 
