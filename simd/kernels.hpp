@@ -22,8 +22,8 @@ struct ExactKernels {
 
 struct PairColumns;
 
-// The fast engine's kernels (fast/fast_kernels.hpp: each points at the
-// header that defines it).
+// The fast engine's kernels (fast/kernels_of.hpp names the header that
+// defines each).
 struct FastKernels {
     // The MC test's sums and estimates.
     void (*cross_sums_block)(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
