@@ -1,6 +1,7 @@
 // Time per call of the interaction test and the LDA likelihood, plain
-// templates against the fast engine, n = 500. The fast/plain ratio is the
-// ratio of the paired rows' times.
+// templates against the fast engine (on the best level), n = 500. The
+// fast/plain ratio is the ratio of the paired rows' times. The last rows
+// time the fast test and its step sums on each level the CPU has.
 
 #include <benchmark/benchmark.h>
 #include <boost/numeric/ublas/matrix.hpp>
@@ -9,9 +10,12 @@
 #include "bench/logit_pair.hpp"
 #include "io/globals.hpp"
 #include "fast/interaction_fast.hpp"
+#include "fast/pair_layout.hpp"
+#include "fast/step_sums.hpp"
 #include "stats/interaction.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"
+#include "simd/kernels.hpp"
 
 namespace {
 
@@ -53,7 +57,7 @@ BENCHMARK(BM_interaction_test)->Unit(benchmark::kMicrosecond);
 void BM_interaction_test_fast(benchmark::State& state)
 {
     const Data& d = data();
-    InteractionWorkspace ws;
+    InteractionWorkspace ws(best_kernels());
     double llR = 0.0, llF = 0.0, stat = 0.0;
     for (auto _ : state) {
         double p = interaction_test_fast(d.x1.data(), d.x2.data(), d.cls.data(), samples, ws, llR, llF, stat);
@@ -77,7 +81,7 @@ void BM_llvalue_lda_fast(benchmark::State& state)
 {
     Data d = data();
     n = static_cast<int>(samples);
-    InteractionWorkspace ws;
+    InteractionWorkspace ws(best_kernels());
     for (auto _ : state) {
         prepare_pair(d.x1.data(), d.x2.data(), d.cls.data(), samples, ws);
         double beta[6];
@@ -88,6 +92,63 @@ void BM_llvalue_lda_fast(benchmark::State& state)
     }
 }
 BENCHMARK(BM_llvalue_lda_fast)->Unit(benchmark::kMicrosecond);
+
+// The level of the benchmark's first argument, or null (and the row marked
+// skipped) when the CPU lacks it.
+const Kernels* level(benchmark::State& state)
+{
+    const Isa isa = static_cast<Isa>(state.range(0));
+    state.SetLabel(isa_name(isa));
+    if (isa_supported(isa))
+        return &kernels_for(isa);
+    state.SkipWithError("level not supported by this CPU");
+    return nullptr;
+}
+
+void BM_interaction_test_fast_level(benchmark::State& state)
+{
+    const Kernels* k = level(state);
+    if (!k)
+        return;
+    const Data& d = data();
+    InteractionWorkspace ws(*k);
+    double llR = 0.0, llF = 0.0, stat = 0.0;
+    for (auto _ : state) {
+        double p = interaction_test_fast(d.x1.data(), d.x2.data(), d.cls.data(), samples, ws, llR, llF, stat);
+        benchmark::DoNotOptimize(p);
+    }
+}
+
+// One Newton step's sums of the reduced (argument 1: 0) or full design.
+void BM_step_sums_level(benchmark::State& state)
+{
+    const Kernels* k = level(state);
+    if (!k)
+        return;
+    const Data& d = data();
+    InteractionWorkspace ws(*k);
+    prepare_pair(d.x1.data(), d.x2.data(), d.cls.data(), samples, ws);
+    const PairColumns c = pair_columns(ws.store.get(), samples);
+    k->fast.design_products(c);
+    for (std::size_t s = 0; s < c.padded; ++s)
+        c.e0[s] = c.e1[s] = 1.0 + 0.001 * static_cast<double>(s);
+    const auto sums = state.range(1) ? k->fast.step_sums_full : k->fast.step_sums_reduced;
+    double out[kMaxSumLanes];
+    for (auto _ : state) {
+        sums(c, out);
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+void each_level(benchmark::internal::Benchmark* b, bool designs)
+{
+    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512})
+        for (int full = 0; full <= (designs ? 1 : 0); ++full)
+            b->Args({static_cast<int>(isa), full});
+    b->Unit(benchmark::kMicrosecond);
+}
+BENCHMARK(BM_interaction_test_fast_level)->Apply([](auto* b) { each_level(b, false); });
+BENCHMARK(BM_step_sums_level)->Apply([](auto* b) { each_level(b, true); });
 
 
 }  // namespace

@@ -9,10 +9,10 @@
 
 #include "exact/fixed_format.hpp"
 #include "exact/chi_squared_tail.hpp"
-#include "fast/log_batch.hpp"
 #include "fast/mc_quick.hpp"
 #include "stats/mean_cov.hpp"
 #include "fast/pair_sums.hpp"
+#include "simd/kernels.hpp"
 
 namespace {
 
@@ -35,7 +35,7 @@ void BM_CrossSumsBlock(benchmark::State& state)
     const std::size_t width = panel_count(genes) * kPanel;
     std::vector<double> out(kRowBlock * width);
     for (auto _ : state) {
-        cross_sums_block(table.data(), samples, 0, samples, 0, 0, panel_count(genes), out.data(), width);
+        best_kernels().fast.cross_sums_block(table.data(), samples, 0, samples, 0, 0, panel_count(genes), out.data(), width);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRowBlock * width));
@@ -58,7 +58,7 @@ void BM_LogBatch(benchmark::State& state)
     const std::vector<double> x = typical_statistics(1024);
     std::vector<double> y(x.size());
     for (auto _ : state) {
-        log_batch(x.data(), y.data(), x.size());
+        best_kernels().fast.log_batch(x.data(), y.data(), x.size());
         benchmark::DoNotOptimize(y.data());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * x.size()));
@@ -87,7 +87,7 @@ void BM_QuickPrunedText(benchmark::State& state)
     for (auto _ : state) {
         for (std::size_t i = 0; i < T.size(); ++i)
             sum[i] = tail10_sum(T[i] * 0.5);
-        log_batch(sum.data(), logSum.data(), T.size());
+        best_kernels().fast.log_batch(sum.data(), logSum.data(), T.size());
         long long acc = 0;
         for (std::size_t i = 0; i < T.size(); ++i) {
             long long micro = 0;

@@ -1,11 +1,7 @@
 // The exact kernels (exp_kernel.hpp, log_kernel.hpp) at the avx512 level.
 // Standard and intrinsics headers first: see simd/targets.hpp.
 
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <immintrin.h>
+#include "simd/prelude.hpp"
 
 #include "exact/exact_kernels.hpp"
 #include "simd/targets.hpp"

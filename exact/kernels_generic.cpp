@@ -1,10 +1,7 @@
 // The exact kernels (exp_kernel.hpp, log_kernel.hpp) at the generic level.
 // Baseline x86-64: no target region.
 
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
+#include "simd/prelude.hpp"
 
 #include "exact/exact_kernels.hpp"
 #include "simd/generic.hpp"

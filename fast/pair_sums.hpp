@@ -2,7 +2,8 @@
 
 #include <cstddef>
 
-// Building blocks of the fast scan's MC test. The values they produce are
+// Building blocks of the fast scan's MC test (the kernels cross_sums_block
+// and column_sums of fast/pair_sums_kernel.hpp). The values they produce are
 // exactly the sums the group statistics accumulate pair by pair: every sum
 // starts at 0.0 and adds its terms in sample order. Speed comes from sharing
 // work across pairs and vectorising across partner genes, never from
@@ -28,18 +29,3 @@ inline std::size_t panel_index(std::size_t samples, std::size_t s, std::size_t g
 {
     return ((g / kPanel) * samples + s) * kPanel + g % kPanel;
 }
-
-// For the kRowBlock genes row0 .. row0+7 and every gene of the panels
-// p0 .. p1-1:
-//   out[r * outStride + c] = sum over s in [s0, s1), in order, of T(s, row0+r) * T(s, c)
-// where T is the paneled table P of `samples` samples. row0 is a multiple of
-// kRowBlock.
-void cross_sums_block(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
-                      std::size_t row0, std::size_t p0, std::size_t p1, double* out,
-                      std::size_t outStride);
-
-// Per gene of the paneled table, over samples [s0, s1) in order:
-// sums[g] += T(s, g) and squares[g] += T(s, g) * T(s, g), for every gene of
-// the `panels` panels.
-void column_sums(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
-                 std::size_t panels, double* sums, double* squares);

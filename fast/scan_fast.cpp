@@ -34,9 +34,7 @@
 #include "exact/chi_squared_tail.hpp"
 #include "fast/interaction_fast.hpp"
 #include "stats/lda.hpp"
-#include "fast/log_batch.hpp"
 #include "fast/mc_quick.hpp"
-#include "fast/mc_row_estimate.hpp"
 #include "stats/mean_cov.hpp"
 #include "fast/pair_sums.hpp"
 
@@ -120,7 +118,9 @@ constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
 
 // Everything the scan holds for the current SNP and block of genes.
 struct ScanState {
-    const Kernels* k = nullptr;
+    explicit ScanState(const Kernels& kernels) : k(&kernels), interaction(kernels) {}
+
+    const Kernels* k;
     std::vector<GeneText> geneText;
     std::size_t samples = 0, genes = 0, panels = 0, width = 0;
     double N = 0.0;
@@ -323,8 +323,7 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     open_result_writer(out, paths.output);
     install_interrupt_handlers();
 
-    ScanState S;
-    S.k = &kernels;
+    ScanState S(kernels);
     prepare_run(S, threshold, E, geneMoments);
     const std::size_t genes = S.genes;
     AlleleReader alleles;

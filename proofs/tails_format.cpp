@@ -15,6 +15,7 @@
 #include "exact/chi_squared_tail.hpp"
 #include "exact/fixed_format.hpp"
 #include "fast/log_batch.hpp"
+#include "simd/kernels.hpp"
 #include "fast/mc_quick.hpp"
 #include "stats/mean_cov.hpp"
 
@@ -247,6 +248,8 @@ SweepResult prove_quick_pvalue_text(std::uint64_t inputs, std::uint64_t seed)
          [](Rng& r) { return std::ldexp(static_cast<double>(r() % (std::uint64_t(20000) << 20)), -20); }},
         {"sentinels and edges", 1, [&](Rng& r) { return edges[r() % std::size(edges)]; }},
     };
+    const std::vector<Isa> levels = supported_isas();
+    std::uint64_t drawn = 0;
     for (const double threshold : thresholds) {
         const QuickThreshold quick = quick_threshold(threshold);
         sweep(statistics, inputs / std::size(thresholds), rng, [&](const char* family, double T) {
@@ -255,8 +258,10 @@ SweepResult prove_quick_pvalue_text(std::uint64_t inputs, std::uint64_t seed)
             const double errT = kStatisticRelativeError * (std::fabs(T) + 2000.0);
             const std::uint64_t pick = rng() % 4;
             const double estimate = T + (pick == 0 ? errT : pick == 1 ? -errT : uniform(rng, -errT, errT));
+            // The estimate's logarithm by every level's log_batch in turn.
+            const Kernels& k = kernels_for(levels[drawn++ % levels.size()]);
             double sum = tail10_sum(estimate * 0.5), logSum = 0.0;
-            log_batch(&sum, &logSum, 1);
+            k.fast.log_batch(&sum, &logSum, 1);
             long long micro = 0;
             if (!quick_pruned_micro(estimate, errT, logSum, quick, micro))
                 return;

@@ -92,6 +92,40 @@ struct Avx2 {
         return _mm256_set_pd(t[j.at[3]], t[j.at[2]], t[j.at[1]], t[j.at[0]]);
     }
 
+    // Step sums and pair layout.
+    // As in simd/avx512.hpp.
+    template <unsigned Lanes>
+    static V broadcast_into(V v, const double* p)
+    {
+        return _mm256_blend_pd(v, _mm256_broadcast_sd(p), Lanes & 15);
+    }
+    static V broadcast_pair(const double* p)
+    {
+        return _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(p));
+    }
+    static V broadcast_quad(const double* p) { return _mm256_loadu_pd(p); }
+    // Each lane's index picks within a half of the row; its bit 2, the half.
+    template <unsigned Pattern>
+    static V permute_row(const double* row)
+    {
+        constexpr int within = (Pattern & 3) | (Pattern >> 2 & 12) | (Pattern >> 4 & 48) | (Pattern >> 6 & 192);
+        constexpr int upper = (Pattern >> 2 & 1) | (Pattern >> 5 & 2) | (Pattern >> 8 & 4) | (Pattern >> 11 & 8);
+        return _mm256_blend_pd(_mm256_permute4x64_pd(_mm256_loadu_pd(row), within),
+                               _mm256_permute4x64_pd(_mm256_loadu_pd(row + 4), within), upper);
+    }
+    static void exchange1(V& a, V& b)
+    {
+        const V low = _mm256_unpacklo_pd(a, b);
+        b = _mm256_unpackhi_pd(a, b);
+        a = low;
+    }
+    static void exchange2(V& a, V& b)
+    {
+        const V low = _mm256_permute2f128_pd(a, b, 0x20);
+        b = _mm256_permute2f128_pd(a, b, 0x31);
+        a = low;
+    }
+
 private:
     static I first(std::size_t k)
     {

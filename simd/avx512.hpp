@@ -76,6 +76,47 @@ struct Avx512 {
     static Index index16(I j) { return j; }  // entry j mod 16
     static V lookup(const Table16& t, Index j) { return _mm512_permutex2var_pd(t.lo, j, t.hi); }
 
+    // Step sums and pair layout.
+    // Lanes whose bit is set in Lanes take *p; the others keep v's value.
+    template <unsigned Lanes>
+    static V broadcast_into(V v, const double* p)
+    {
+        return _mm512_mask_broadcastsd_pd(v, Lanes & 255, _mm_load_sd(p));
+    }
+    // p[0], p[1] (p[0..3]) repeated across the lanes. (maskz forms here and
+    // below: GCC 12 warns on the plain ones' undefined source.)
+    static V broadcast_pair(const double* p) { return _mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(p)); }
+    static V broadcast_quad(const double* p) { return _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(p)); }
+    // Lane j takes row[(Pattern >> 4j) & 15], of row[0..7].
+    template <unsigned Pattern>
+    static V permute_row(const double* row)
+    {
+        const __m512i index = _mm512_set_epi64(Pattern >> 28 & 15, Pattern >> 24 & 15, Pattern >> 20 & 15,
+                                               Pattern >> 16 & 15, Pattern >> 12 & 15, Pattern >> 8 & 15,
+                                               Pattern >> 4 & 15, Pattern & 15);
+        return _mm512_maskz_permutexvar_pd(0xFF, index, _mm512_loadu_pd(row));
+    }
+    // The steps of a transpose: exchangeB leaves in a the low B lanes of each
+    // 2B lanes of a, then those of b; in b the high ones.
+    static void exchange1(V& a, V& b)
+    {
+        const V low = _mm512_maskz_unpacklo_pd(0xFF, a, b);
+        b = _mm512_maskz_unpackhi_pd(0xFF, a, b);
+        a = low;
+    }
+    static void exchange2(V& a, V& b)
+    {
+        const V low = _mm512_permutex2var_pd(a, _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0), b);
+        b = _mm512_permutex2var_pd(a, _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2), b);
+        a = low;
+    }
+    static void exchange4(V& a, V& b)
+    {
+        const V low = _mm512_maskz_shuffle_f64x2(0xFF, a, b, 0x44);
+        b = _mm512_maskz_shuffle_f64x2(0xFF, a, b, 0xEE);
+        a = low;
+    }
+
 private:
     static __mmask8 first(std::size_t k) { return static_cast<__mmask8>((1u << k) - 1); }
 };

@@ -73,4 +73,15 @@ struct Generic {
     static Table16 table16(const double* t) { return t; }
     static Index index16(I j) { return static_cast<Index>(j & 15); }
     static V lookup(Table16 t, Index j) { return t[j]; }
+
+    // Step sums and pair layout.
+    // As in simd/avx512.hpp, for one lane: callers pass the lanes from their
+    // first on (masks and indices shifted, pointers moved); a transpose has
+    // no steps.
+    template <unsigned Lanes>
+    static V broadcast_into(V v, const double* p) { return Lanes & 1 ? *p : v; }
+    static V broadcast_pair(const double* p) { return *p; }
+    static V broadcast_quad(const double* p) { return *p; }
+    template <unsigned Pattern>
+    static V permute_row(const double* row) { return row[Pattern & 15]; }
 };

@@ -1,27 +1,23 @@
 #include "simd/kernels.hpp"
 
 #include "exact/exact_kernels.hpp"
-#include "fast/log_batch.hpp"
-#include "fast/mc_row_estimate.hpp"
-#include "fast/pair_sums.hpp"
+#include "fast/fast_kernels.hpp"
 
 namespace {
 
-Kernels make(Isa isa, const ExactKernels& exact)
+// A level's table: the exact layer's kernels beside the fast engine's.
+Kernels make(Isa isa, const ExactKernels& exact, const FastKernels& fast)
 {
-    return {isa,
-            exact,
-            {cross_sums_block, column_sums, class_determinants, whole_determinants,
-             statistic_estimates, log_batch}};
+    return {isa, exact, fast};
 }
 
 }  // namespace
 
 const Kernels& kernels_for(Isa isa)
 {
-    static const Kernels generic = make(Isa::generic, kExactKernelsGeneric);
-    static const Kernels avx2 = make(Isa::avx2, kExactKernelsAvx2);
-    static const Kernels avx512 = make(Isa::avx512, kExactKernelsAvx512);
+    static const Kernels generic = make(Isa::generic, kExactKernelsGeneric, kFastKernelsGeneric);
+    static const Kernels avx2 = make(Isa::avx2, kExactKernelsAvx2, kFastKernelsAvx2);
+    static const Kernels avx512 = make(Isa::avx512, kExactKernelsAvx512, kFastKernelsAvx512);
     switch (isa) {
     case Isa::avx512:
         return avx512;

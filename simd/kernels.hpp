@@ -20,8 +20,12 @@ struct ExactKernels {
     std::size_t (*log_exact_fallbacks)(const double* x, std::size_t count);
 };
 
-// The fast engine's kernels (fast/).
+struct PairColumns;
+
+// The fast engine's kernels (fast/kernels_of.hpp names the header that
+// defines each).
 struct FastKernels {
+    // The MC test's sums and estimates.
     void (*cross_sums_block)(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
                              std::size_t row0, std::size_t p0, std::size_t p1, double* out,
                              std::size_t outStride);
@@ -35,8 +39,16 @@ struct FastKernels {
     void (*statistic_estimates)(const double* lg3, const double* lg0, const double* lg1,
                                 const double* lg2, const double counts[3], std::size_t len,
                                 double* T, double* errT, double* tailSum);
-    // Approximate logarithms for estimates with error bounds (fast/log_batch.hpp).
+    // Approximate logarithms for estimates with error bounds.
     void (*log_batch)(const double* in, double* out, std::size_t count);
+    // The interaction test's pair layout and Newton steps.
+    bool (*lay_out)(const double* x1, const double* x2, const unsigned char* cls,
+                    const PairColumns& c);
+    void (*design_products)(const PairColumns& c);
+    void (*predictors)(const PairColumns& c, int p, const double* beta);
+    void (*log_arguments)(const PairColumns& c, double* arg);
+    void (*step_sums_reduced)(const PairColumns& c, double* out);
+    void (*step_sums_full)(const PairColumns& c, double* out);
 };
 
 struct Kernels {

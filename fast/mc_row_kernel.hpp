@@ -1,20 +1,28 @@
-#include "fast/mc_row_estimate.hpp"
+#pragma once
 
+// The per-pair arithmetic of the MC statistic for one gene against a run of
+// partners, vectorised across partners; written once and compiled per level
+// in fast/kernels_<level>.cpp. Each lane performs exactly the operations of
+// the scalar formulas (class_covariance_det, covariance_det, mc_statistic),
+// so every determinant equals the exact path's bit for bit; only the
+// logarithms that follow are estimates. Arrays may be read and written up
+// to `len` rounded up to a multiple of 8: callers pad them.
+
+#include <cstddef>
 #include <cstring>
 
 #include "fast/mc_quick.hpp"
 #include "simd/vector_types.hpp"
 
-namespace {
-
-inline void abs8(v8d& v)
+template <class S>
+__attribute__((always_inline)) inline void abs8(v8d& v)
 {
     v = v < 0 ? -v : v;
 }
 
-}  // namespace
-
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// det[j] for class size `count`: cov = cross[j]/count - (mean1*sums[j])/count,
+// det = var1*vars[j] - cov*cov; exactly 0 for a class of one or two samples.
+template <class S>
 void class_determinants(const double* cross, const double* sums, const double* vars, double mean1,
                         double var1, double count, std::size_t len, double* det)
 {
@@ -33,7 +41,9 @@ void class_determinants(const double* cross, const double* sums, const double* v
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// det[j] of the whole sample: cov = cross[j]/N - mean1*means[j],
+// det = var1*vars[j] - cov*cov.
+template <class S>
 void whole_determinants(const double* cross, const double* means, const double* vars, double mean1,
                         double var1, double N, std::size_t len, double* det)
 {
@@ -47,7 +57,10 @@ void whole_determinants(const double* cross, const double* means, const double* 
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// From the logarithm terms (lg3 already multiplied by N): the statistic
+// estimate T = ((lg3 - lg0*c0) - lg1*c1) - lg2*c2, its error bound, and the
+// tail sum S(T/2) whose logarithm the quick decision needs.
+template <class S>
 void statistic_estimates(const double* lg3, const double* lg0, const double* lg1, const double* lg2,
                          const double counts[3], std::size_t len, double* T, double* errT,
                          double* tailSum)
@@ -66,10 +79,10 @@ void statistic_estimates(const double* lg3, const double* lg0, const double* lg1
         store(T + j, t);
         // The error bound of the estimate, lane by lane.
         v8d a3 = t3;
-        abs8(a3);
-        abs8(t0);
-        abs8(t1);
-        abs8(t2);
+        abs8<S>(a3);
+        abs8<S>(t0);
+        abs8<S>(t1);
+        abs8<S>(t2);
         store(errT + j, kStatisticRelativeError * (((a3 + t0) + t1) + t2));
         // tail10_sum(t / 2), lane by lane.
         const v8d x = t * 0.5;

@@ -1,14 +1,23 @@
+#pragma once
+
+// The MC test's sums (fast/pair_sums.hpp), written once and compiled per
+// level in fast/kernels_<level>.cpp: GCC vectors, each lane the plain IEEE
+// operation, so the level changes only the instructions.
+
+#include <cstddef>
+
 #include "fast/pair_sums.hpp"
-
-#include <cstring>
-
 #include "simd/vector_types.hpp"
 
-// Eight genes against one panel of sixteen partners at a time: 16
+// For the kRowBlock genes row0 .. row0+7 and every gene of the panels
+// p0 .. p1-1:
+//   out[r * outStride + c] = sum over s in [s0, s1), in order, of T(s, row0+r) * T(s, c)
+// where T is the paneled table P of `samples` samples. row0 is a multiple of
+// kRowBlock. Eight genes against one panel of sixteen partners at a time: 16
 // accumulators of eight lanes fill the AVX-512 register file; each lane is
 // one pair's running sum, fed in sample order, so every lane's value equals
 // the plain scalar loop's.
-__attribute__((target_clones("avx512f", "avx2", "default")))
+template <class S>
 void cross_sums_block(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
                       std::size_t row0, std::size_t p0, std::size_t p1, double* out,
                       std::size_t outStride)
@@ -38,7 +47,10 @@ void cross_sums_block(const double* P, std::size_t samples, std::size_t s0, std:
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// Per gene of the paneled table, over samples [s0, s1) in order:
+// sums[g] += T(s, g) and squares[g] += T(s, g) * T(s, g), for every gene of
+// the `panels` panels.
+template <class S>
 void column_sums(const double* P, std::size_t samples, std::size_t s0, std::size_t s1,
                  std::size_t panels, double* sums, double* squares)
 {

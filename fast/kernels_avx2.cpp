@@ -1,0 +1,19 @@
+// The fast engine's kernels at the avx2 level. Standard and intrinsics
+// headers, and project headers with code of their own, come before the
+// region (simd/targets.hpp).
+#include "simd/prelude.hpp"
+
+#include "fast/fast_kernels.hpp"
+#include "fast/mc_quick.hpp"
+#include "fast/pair_layout.hpp"
+#include "fast/pair_sums.hpp"
+#include "fast/step_sums.hpp"
+#include "simd/targets.hpp"
+#include "simd/vector_types.hpp"
+
+MORV_TARGET_AVX2
+#include "simd/avx2.hpp"
+#include "fast/kernels_of.hpp"
+
+const FastKernels kFastKernelsAvx2 = fast_kernels_of<Avx2>();
+MORV_TARGET_END

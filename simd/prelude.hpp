@@ -1,0 +1,12 @@
+#pragma once
+
+// Every standard and intrinsics header a kernel may use. A level's
+// kernels_<level>.cpp includes this first, before its target region opens
+// (see simd/targets.hpp), so that no library code is compiled inside it.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include <immintrin.h>
