@@ -4,7 +4,7 @@
 // primitives S (simd/<level>.hpp) and instantiated per level in
 // exact/kernels_<level>.cpp. Include inside the level's target region,
 // after <cmath>, <cstddef>, <cstdint> and <cstring>. The table is built
-// and checked once, by plain code, in exact/exp_batch.cpp.
+// and checked once, by plain code, in exact/exp_table.cpp.
 
 #include "exact/batch_kernel.hpp"
 
@@ -54,7 +54,7 @@ struct Table {
     bool ok = false;                // passed its check; else every lane goes to the library
 };
 
-// Built and checked on first use (exact/exp_batch.cpp).
+// Built and checked on first use (exact/exp_table.cpp).
 const Table& table();
 
 // The evaluation of one vector, with the table in the level's registers.

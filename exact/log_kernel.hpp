@@ -4,7 +4,7 @@
 // primitives S (simd/<level>.hpp) and instantiated per level in
 // exact/kernels_<level>.cpp. Include inside the level's target region,
 // after <cmath>, <cstddef>, <cstdint> and <cstring>. The tables are built
-// and checked once, by plain code, in exact/log_exact.cpp.
+// and checked once, by plain code, in exact/log_table.cpp.
 
 #include "exact/batch_kernel.hpp"
 
@@ -60,7 +60,7 @@ struct Table {
     bool ok = false;                // passed its checks; else every lane goes to the library
 };
 
-// Built and checked on first use (exact/log_exact.cpp).
+// Built and checked on first use (exact/log_table.cpp).
 const Table& table();
 
 // The evaluation of one vector, with the tables in the level's registers.

@@ -1,12 +1,9 @@
-#include "exact/log_exact.hpp"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "exact/log_kernel.hpp"
-#include "simd/kernels.hpp"
 
 namespace log_kernel {
 namespace {
@@ -97,8 +94,3 @@ const Table& table()
 }
 
 }  // namespace log_kernel
-
-void log_exact_batch(const double* x, double* y, std::size_t count)
-{
-    best_kernels().exact.log_exact_batch(x, y, count);
-}

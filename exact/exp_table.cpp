@@ -1,12 +1,9 @@
-#include "exact/exp_batch.hpp"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "exact/exp_kernel.hpp"
-#include "simd/kernels.hpp"
 
 namespace exp_kernel {
 namespace {
@@ -61,13 +58,3 @@ const Table& table()
 }
 
 }  // namespace exp_kernel
-
-void exp_batch(const double* x, double* y, std::size_t count)
-{
-    best_kernels().exact.exp_batch(x, y, count);
-}
-
-void exp_batch_capped(const double* x, double* y, std::size_t count, double cap)
-{
-    best_kernels().exact.exp_batch_capped(x, y, count, cap);
-}
