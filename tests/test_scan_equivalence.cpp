@@ -180,4 +180,18 @@ TEST(Isa, ReportsTheLevelsTheCpuOffers)
     EXPECT_EQ(isa_supported(Isa::avx512), has({"avx2", "fma", "avx512f", "avx512dq", "avx512bw", "avx512vl"}));
 }
 
+// Each level's table holds its own kernels: a table wired to another level's
+// would leave that level's code untested and slow, with every result right.
+TEST(Isa, EachLevelRunsItsOwnKernels)
+{
+    const std::vector<Isa> levels = supported_isas();
+    for (std::size_t a = 0; a < levels.size(); ++a)
+        for (std::size_t b = a + 1; b < levels.size(); ++b) {
+            const Kernels &ka = kernels_for(levels[a]), &kb = kernels_for(levels[b]);
+            EXPECT_EQ(ka.isa, levels[a]);
+            EXPECT_NE(ka.exact.exp_batch, kb.exact.exp_batch) << isa_name(levels[b]);
+            EXPECT_NE(ka.fast.cross_sums_block, kb.fast.cross_sums_block) << isa_name(levels[b]);
+        }
+}
+
 }  // namespace
