@@ -13,6 +13,8 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/boost/numeric/ublas/matrix.hpp ] && [ -f /usr/include/boost/math/distributions/chi_squared.hpp ] || need+=(libboost-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/htslib/vcf.h ] || need+=(libhts-dev)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")
 done

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+// An expression file: a matrix (header "label sample...", then "gene value...")
+// or a BED file whose header starts with "#chr": "#chr start end id", then the
+// samples; when the 6th header name is "strd" or "strand" (the six-column
+// layouts: "gid strd", "length strand", "score strand") the first six columns
+// are annotation. Tab-separated either way.
+struct Gene {
+    std::string id, chrom = ".", start = ".", end = ".";
+    std::vector<std::string> values;  // one token per sample column
+};
+
+struct ExpressionTable {
+    std::vector<std::string> samples;
+    std::vector<Gene> genes;
+};
+
+// `name` is the file name for the messages. Throws PrepareError on uneven
+// rows, duplicate sample or gene IDs, or no samples.
+ExpressionTable parse_expression(const std::string& text, const std::string& name);
+
+// How the file's values relate to morv's raw positive values.
+enum class Scale { raw, log2, log10, ln };
+
+struct GeneCounts {
+    std::size_t kept = 0, not_listed = 0, missing = 0, non_numeric = 0, not_positive = 0, out_of_range = 0;
+};
+
+struct KeptGenes {
+    std::vector<std::size_t> rows;                  // into ExpressionTable::genes, file order
+    std::vector<std::vector<std::string>> values;   // the tokens morv reads, per kept gene
+    GeneCounts counts;
+};
+
+// Keeps the genes (all, or those in `listed` when it is not empty) whose
+// value in every column of `columns` makes a positive number.
+KeptGenes select_genes(const ExpressionTable& table, const std::vector<std::size_t>& columns,
+                       const std::set<std::string>& listed, Scale scale);

@@ -1,0 +1,22 @@
+// morv-prepare: from a study's VCF and expression files to morv's inputs.
+#include <iostream>
+
+#include "prepare/prepare.hpp"
+#include "prepare/prepare_error.hpp"
+
+int main(int argc, char** argv)
+{
+    try {
+        if (argc == 1 || (argc == 2 && std::string(argv[1]) == "--help")) {
+            std::cout << kUsage;
+            return argc == 1 ? 1 : 0;
+        }
+        prepare(parse_options(std::vector<std::string>(argv + 1, argv + argc)), std::cout);
+        return 0;
+    } catch (const PrepareError& e) {
+        std::cerr << "Error: " << e.what() << "\n";
+    } catch (const std::bad_alloc&) {
+        std::cerr << "Error: not enough memory\n";
+    }
+    return 1;
+}

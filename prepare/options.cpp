@@ -1,0 +1,68 @@
+#include "prepare/options.hpp"
+
+#include <cstdlib>
+
+#include "prepare/prepare_error.hpp"
+
+const char* const kUsage =
+    "usage: morv-prepare --vcf FILE --expression FILE --out DIR [--sample-map FILE] [--genes FILE]\n"
+    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n";
+
+namespace {
+
+long whole_number(const std::string& text, const std::string& option)
+{
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < 0)
+        throw PrepareError(option + " wants a whole number, not \"" + text + "\"");
+    return v;
+}
+
+Region parse_region(const std::string& text)
+{
+    const std::size_t colon = text.rfind(':'), dash = text.find('-', colon == std::string::npos ? 0 : colon);
+    if (colon == std::string::npos || colon == 0 || dash == std::string::npos)
+        throw PrepareError("--region wants CHR:FROM-TO, not \"" + text + "\"");
+    Region r{text.substr(0, colon), whole_number(text.substr(colon + 1, dash - colon - 1), "--region"),
+             whole_number(text.substr(dash + 1), "--region")};
+    if (r.from > r.to)
+        throw PrepareError("--region " + text + " ends before it starts");
+    return r;
+}
+
+}  // namespace
+
+Options parse_options(const std::vector<std::string>& args)
+{
+    Options o;
+    for (std::size_t i = 0; i < args.size(); i += 2) {
+        const std::string& name = args[i];
+        if (i + 1 >= args.size())
+            throw PrepareError(name + " wants a value");
+        const std::string& value = args[i + 1];
+        if (name == "--vcf") o.vcf = value;
+        else if (name == "--expression") o.expression = value;
+        else if (name == "--out") o.out = value;
+        else if (name == "--sample-map") o.sample_map = value;
+        else if (name == "--genes") o.genes = value;
+        else if (name == "--samples") o.samples = value;
+        else if (name == "--region") o.filter.region = parse_region(value);
+        else if (name == "--min-class") o.filter.min_class = static_cast<std::size_t>(whole_number(value, name));
+        else if (name == "--maf") {
+            char* end = nullptr;
+            o.filter.maf = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end || !(o.filter.maf >= 0 && o.filter.maf <= 0.5))
+                throw PrepareError("--maf wants a number from 0 to 0.5, not \"" + value + "\"");
+        } else if (name == "--scale") {
+            if (value == "log2") o.scale = Scale::log2;
+            else if (value == "log10") o.scale = Scale::log10;
+            else if (value == "ln") o.scale = Scale::ln;
+            else throw PrepareError("--scale wants log2, log10 or ln, not \"" + value + "\"");
+        } else
+            throw PrepareError("unknown option " + name);
+    }
+    if (o.vcf.empty() || o.expression.empty() || o.out.empty())
+        throw PrepareError("--vcf, --expression and --out are required");
+    return o;
+}

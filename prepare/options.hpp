@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "prepare/expression_table.hpp"
+#include "prepare/vcf_reader.hpp"
+
+struct Options {
+    std::string vcf, expression, out, sample_map, genes, samples;
+    SnpFilter filter;
+    Scale scale = Scale::raw;
+};
+
+extern const char* const kUsage;
+
+// The arguments after the program name. Throws PrepareError on a bad option.
+Options parse_options(const std::vector<std::string>& args);

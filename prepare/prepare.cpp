@@ -1,0 +1,50 @@
+#include "prepare/prepare.hpp"
+
+#include "prepare/prepare_error.hpp"
+#include "prepare/sample_match.hpp"
+#include "prepare/text_file.hpp"
+#include "prepare/writer.hpp"
+
+namespace {
+
+void print_summary(std::ostream& out, const SampleMatch& m, const SnpCounts& s, const GeneCounts& g)
+{
+    out << "samples matched: " << m.vcf_columns.size() << "\n"
+        << "samples dropped from the VCF: " << m.dropped_genotype << "\n"
+        << "samples dropped from the expression file: " << m.dropped_expression << "\n"
+        << "SNPs kept: " << s.kept << "\n"
+        << "SNPs skipped, multi-allelic: " << s.multi_allelic << "\n"
+        << "SNPs skipped, not a SNV: " << s.not_snv << "\n"
+        << "SNPs skipped, missing call: " << s.missing_call << "\n"
+        << "SNPs skipped, not diploid: " << s.not_diploid << "\n"
+        << "SNPs skipped, outside the region: " << s.outside_region << "\n"
+        << "SNPs skipped, below --min-class: " << s.below_min_class << "\n"
+        << "SNPs skipped, below --maf: " << s.below_maf << "\n"
+        << "genes kept: " << g.kept << "\n"
+        << "genes skipped, not listed: " << g.not_listed << "\n"
+        << "genes skipped, missing value: " << g.missing << "\n"
+        << "genes skipped, non-numeric value: " << g.non_numeric << "\n"
+        << "genes skipped, zero or negative value: " << g.not_positive << "\n"
+        << "genes skipped, value out of range: " << g.out_of_range << "\n"
+        << "kept SNPs with a genotype class under three samples: " << s.small_class << "\n";
+}
+
+}  // namespace
+
+void prepare(const Options& o, std::ostream& out)
+{
+    VcfFile vcf(o.vcf);
+    const ExpressionTable table = parse_expression(read_text_file(o.expression, "expression file"), o.expression);
+    const SampleMatch samples =
+        match_samples(vcf.samples(), table.samples, o.sample_map.empty() ? std::map<std::string, std::string>{} : read_sample_map(o.sample_map),
+                      o.samples.empty() ? std::set<std::string>{} : read_id_list(o.samples));
+    const KeptGenes genes = select_genes(table, samples.expression_columns,
+                                         o.genes.empty() ? std::set<std::string>{} : read_id_list(o.genes), o.scale);
+    const Genotypes genotypes = vcf.read(samples.vcf_columns, o.filter);
+    if (genotypes.snps.empty())
+        throw PrepareError("no SNP of " + o.vcf + " passed the filters");
+    if (genes.rows.empty())
+        throw PrepareError("no gene of " + o.expression + " passed the filters");
+    write_outputs(o.out, samples, genotypes, table, genes);
+    print_summary(out, samples, genotypes.counts, genes.counts);
+}

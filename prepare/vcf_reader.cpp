@@ -1,0 +1,145 @@
+#include "prepare/vcf_reader.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <htslib/hts.h>
+#include <htslib/vcf.h>
+#include <unordered_set>
+
+#include "prepare/prepare_error.hpp"
+
+struct VcfFile::Handles {
+    htsFile* file = nullptr;
+    bcf_hdr_t* header = nullptr;
+    ~Handles()
+    {
+        if (header)
+            bcf_hdr_destroy(header);
+        if (file)
+            hts_close(file);
+    }
+};
+
+namespace {
+
+bool is_base(const char* allele)
+{
+    return allele[0] && !allele[1] && (allele[0] == 'A' || allele[0] == 'C' || allele[0] == 'G' || allele[0] == 'T');
+}
+
+struct GtBuffer {
+    int32_t* data = nullptr;
+    int size = 0;
+    ~GtBuffer() { std::free(data); }
+};
+
+}  // namespace
+
+VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_unique<Handles>())
+{
+    hts_set_log_level(HTS_LOG_OFF);  // our one-line messages say what went wrong
+    handles_->file = hts_open(path.c_str(), "r");
+    if (!handles_->file)
+        throw PrepareError("cannot open the VCF file " + path);
+    const htsExactFormat format = hts_get_format(handles_->file)->format;
+    if (format != vcf && format != bcf)
+        throw PrepareError("the file " + path + " is not VCF or BCF");
+    handles_->header = bcf_hdr_read(handles_->file);
+    if (!handles_->header)
+        throw PrepareError("the VCF file " + path + " has a malformed header");
+    const int n = bcf_hdr_nsamples(handles_->header);
+    if (n == 0)
+        throw PrepareError("the VCF file " + path + " has no samples");
+    std::unordered_set<std::string> seen;
+    for (int i = 0; i < n; ++i) {
+        samples_.emplace_back(handles_->header->samples[i]);
+        if (!seen.insert(samples_.back()).second)
+            throw PrepareError("the VCF file " + path + " names sample " + samples_.back() + " twice");
+    }
+    if (bcf_hdr_id2int(handles_->header, BCF_DT_ID, "GT") < 0 ||
+        !bcf_hdr_idinfo_exists(handles_->header, BCF_HL_FMT, bcf_hdr_id2int(handles_->header, BCF_DT_ID, "GT")))
+        throw PrepareError("the VCF file " + path + " declares no GT field");
+}
+
+VcfFile::~VcfFile() = default;
+
+Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter& filter)
+{
+    Genotypes out;
+    SnpCounts& counts = out.counts;
+    bcf1_t* record = bcf_init();
+    GtBuffer gt;
+    std::vector<std::uint8_t> classes(columns.size());
+    const int samples = static_cast<int>(samples_.size());
+    std::size_t number = 0;
+    int status;
+    while ((status = bcf_read(handles_->file, handles_->header, record)) == 0) {
+        ++number;
+        if (record->errcode) {
+            bcf_destroy(record);
+            throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
+        }
+        bcf_unpack(record, BCF_UN_STR);
+        const char* chrom = bcf_seqname(handles_->header, record);
+        const long pos = static_cast<long>(record->pos) + 1;
+        if (!filter.region.chrom.empty() &&
+            (filter.region.chrom != chrom || pos < filter.region.from || pos > filter.region.to)) {
+            ++counts.outside_region;
+            continue;
+        }
+        if (record->n_allele > 2) {
+            ++counts.multi_allelic;
+            continue;
+        }
+        if (record->n_allele != 2 || !is_base(record->d.allele[0]) || !is_base(record->d.allele[1])) {
+            ++counts.not_snv;
+            continue;
+        }
+        const int got = bcf_get_genotypes(handles_->header, record, &gt.data, &gt.size);
+        if (got <= 0) {
+            ++counts.missing_call;
+            continue;
+        }
+        const int ploidy = got / samples;
+        bool missing = false, not_diploid = false;
+        std::size_t class_count[3] = {0, 0, 0};
+        for (std::size_t k = 0; k < columns.size(); ++k) {
+            const int32_t* call = gt.data + static_cast<long>(columns[k]) * ploidy;
+            if (ploidy < 2 || call[1] == bcf_int32_vector_end || (ploidy > 2 && call[2] != bcf_int32_vector_end)) {
+                not_diploid = true;
+                break;
+            }
+            if (bcf_gt_is_missing(call[0]) || bcf_gt_is_missing(call[1])) {
+                missing = true;
+                break;
+            }
+            classes[k] = static_cast<std::uint8_t>((bcf_gt_allele(call[0]) != 0) + (bcf_gt_allele(call[1]) != 0));
+            ++class_count[classes[k]];
+        }
+        if (not_diploid || missing) {
+            ++(not_diploid ? counts.not_diploid : counts.missing_call);
+            continue;
+        }
+        if (*std::min_element(class_count, class_count + 3) < filter.min_class) {
+            ++counts.below_min_class;
+            continue;
+        }
+        const double alt = static_cast<double>(class_count[1] + 2 * class_count[2]) / (2.0 * columns.size());
+        if (std::min(alt, 1 - alt) < filter.maf) {
+            ++counts.below_maf;
+            continue;
+        }
+        ++counts.kept;
+        if (*std::min_element(class_count, class_count + 3) < 3)
+            ++counts.small_class;
+        Snp snp{record->d.id, chrom, pos, record->d.allele[0][0], record->d.allele[1][0]};
+        if (snp.id == ".")
+            snp.id = snp.chrom + ":" + std::to_string(pos) + ":" + snp.ref + ":" + snp.alt;
+        out.snps.push_back(std::move(snp));
+        out.classes.insert(out.classes.end(), classes.begin(), classes.end());
+    }
+    bcf_destroy(record);
+    if (status < -1)
+        throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number + 1) + " is malformed");
+    return out;
+}
