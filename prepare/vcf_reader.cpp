@@ -75,7 +75,8 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
     int status;
     while ((status = bcf_read(handles_->file, handles_->header, record)) == 0) {
         ++number;
-        if (record->errcode) {
+        // htslib invents header lines for undeclared contigs and tags; the record itself is sound.
+        if (record->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF)) {
             bcf_destroy(record);
             throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
         }
