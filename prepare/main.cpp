@@ -1,5 +1,8 @@
 // morv-prepare: from a study's VCF and expression files to morv's inputs.
 #include <iostream>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "prepare/prepare.hpp"
 #include "prepare/prepare_error.hpp"
@@ -7,9 +10,9 @@
 int main(int argc, char** argv)
 {
     try {
-        if (argc == 1 || (argc == 2 && std::string(argv[1]) == "--help")) {
+        if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
             std::cout << kUsage;
-            return argc == 1 ? 1 : 0;
+            return 0;
         }
         prepare(parse_options(std::vector<std::string>(argv + 1, argv + argc)), std::cout);
         return 0;
