@@ -13,6 +13,8 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/boost/numeric/ublas/matrix.hpp ] && [ -f /usr/include/boost/math/distributions/chi_squared.hpp ] || need+=(libboost-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)        # morv-annotate, morv-qq: gzip result files
+command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)  # morv-qq draws with it
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")
 done
