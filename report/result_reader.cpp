@@ -114,7 +114,7 @@ ResultRecord parse_result_line(std::string_view text)
 
 ResultReader::ResultReader(const std::string& path) : path_(path)
 {
-    file_ = gzopen(path.c_str(), "rb");
+    file_.reset(gzopen(path.c_str(), "rb"));
     if (!file_)
         throw ReportError("cannot open " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
     for (int number = 1; number <= 3; ++number) {
@@ -126,12 +126,6 @@ ResultReader::ResultReader(const std::string& path) : path_(path)
             fail(e.what());
         }
     }
-}
-
-ResultReader::~ResultReader()
-{
-    if (file_)
-        gzclose(file_);
 }
 
 void ResultReader::fail(const std::string& what) const
@@ -146,9 +140,9 @@ bool ResultReader::read_line()
         if (pos_ == end_) {
             if (at_end_)
                 break;
-            const int got = gzread(file_, buffer_, sizeof buffer_);
+            const int got = gzread(file_.get(), buffer_, sizeof buffer_);
             int code = Z_OK;
-            const char* message = got < 0 || got == 0 ? gzerror(file_, &code) : nullptr;
+            const char* message = got < 0 || got == 0 ? gzerror(file_.get(), &code) : nullptr;
             if (got < 0 || (got == 0 && code != Z_OK)) {
                 ++line_number_;
                 fail(std::string("cannot read: ") + (message ? message : "read error"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,9 +30,6 @@ ResultRecord parse_result_line(std::string_view text);
 class ResultReader {
 public:
     explicit ResultReader(const std::string& path);
-    ~ResultReader();
-    ResultReader(const ResultReader&) = delete;
-    ResultReader& operator=(const ResultReader&) = delete;
 
     bool next(ResultRecord& record);  // false after the last line
     unsigned long line_number() const { return line_number_; }
@@ -40,7 +38,11 @@ private:
     bool read_line();  // the next line into line_, false at the end
     [[noreturn]] void fail(const std::string& what) const;
 
-    gzFile file_ = nullptr;
+    // Owned from the start: a bad header throws from the constructor.
+    struct Closer {
+        void operator()(gzFile f) const { gzclose(f); }
+    };
+    std::unique_ptr<gzFile_s, Closer> file_;
     std::string path_;
     std::string line_;
     char buffer_[1 << 16];
