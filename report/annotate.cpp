@@ -18,6 +18,8 @@ std::vector<std::string> read_table(const std::string& path, std::size_t fields,
     std::vector<std::string> rows;
     std::string line;
     for (unsigned long number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')  // a table saved on Windows
+            line.pop_back();
         std::size_t tabs = 0;
         for (char c : line)
             tabs += c == '\t';

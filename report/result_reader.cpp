@@ -114,6 +114,7 @@ ResultRecord parse_result_line(std::string_view text)
 
 ResultReader::ResultReader(const std::string& path) : path_(path)
 {
+    errno = 0;  // gzopen's failure need not come from the system
     file_.reset(gzopen(path.c_str(), "rb"));
     if (!file_)
         throw ReportError("cannot open " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
