@@ -97,8 +97,10 @@ std::vector<QQPoint> qq_points(const PSeries& series, std::size_t max_points)
     const double n = static_cast<double>(series.tested);
     if (series.tested == 0)
         return points;
-    std::size_t top = kZeroBin;  // highest non-empty finite bin: where p = 0 is drawn
-    while (top-- > 0 && series.bins[top] == 0) {}
+    std::size_t top = kZeroBin;  // the highest non-empty finite bin: where p = 0 is drawn
+    for (std::size_t b = 0; b < kZeroBin; ++b)
+        if (series.bins[b])
+            top = b;
     const double top_x = top < kZeroBin ? 0.5 * (lower_edge(top) + upper_edge(top)) : std::log10(2 * n);
     const double step = std::max(std::log10(2 * n), top_x) / static_cast<double>(max_points);
     std::uint64_t above = 0;

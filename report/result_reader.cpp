@@ -143,10 +143,10 @@ bool ResultReader::read_line()
                 break;
             const int got = gzread(file_.get(), buffer_, sizeof buffer_);
             int code = Z_OK;
-            const char* message = got < 0 || got == 0 ? gzerror(file_.get(), &code) : nullptr;
-            if (got < 0 || (got == 0 && code != Z_OK)) {
+            const char* message = got <= 0 ? gzerror(file_.get(), &code) : "";
+            if (got < 0 || code != Z_OK) {  // at the end: a gzip stream cut short
                 ++line_number_;
-                fail(std::string("cannot read: ") + (message ? message : "read error"));
+                fail(std::string("cannot read: ") + message);
             }
             pos_ = 0;
             end_ = static_cast<std::size_t>(got);
