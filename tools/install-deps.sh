@@ -15,6 +15,8 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/htslib/vcf.h ] || need+=(libhts-dev)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)        # morv-annotate, morv-qq: gzip result files
+command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)  # morv-qq draws with it
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")
 done

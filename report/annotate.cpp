@@ -1,0 +1,101 @@
+#include "report/annotate.hpp"
+
+#include <fstream>
+#include <ostream>
+
+#include "report/report_error.hpp"
+
+namespace {
+
+// Reads a prepared table: a header line, then rows whose first field is
+// their 0-based row number. Returns the fields after the index, with `keep`
+// of them joined by tabs.
+std::vector<std::string> read_table(const std::string& path, std::size_t fields, std::size_t keep)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw ReportError("cannot open " + path);
+    std::vector<std::string> rows;
+    std::string line;
+    for (unsigned long number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')  // a table saved on Windows
+            line.pop_back();
+        std::size_t tabs = 0;
+        for (char c : line)
+            tabs += c == '\t';
+        const std::string where = path + " line " + std::to_string(number) + ": ";
+        if (tabs + 1 != fields)
+            throw ReportError(where + "expected " + std::to_string(fields) + " tab-separated fields");
+        if (number == 1)
+            continue;
+        const std::size_t first = line.find('\t');
+        if (line.substr(0, first) != std::to_string(rows.size()))
+            throw ReportError(where + "the index is not " + std::to_string(rows.size()));
+        std::size_t end = first;
+        for (std::size_t k = 0; k < keep && end != std::string::npos; ++k)
+            end = line.find('\t', end + 1);
+        rows.push_back(line.substr(first + 1, end == std::string::npos ? end : end - first - 1));
+    }
+    if (in.bad())
+        throw ReportError("cannot read " + path);
+    return rows;
+}
+
+const std::string& lookup(const std::vector<std::string>& table, unsigned long index, const char* what,
+                          const ResultReader& reader, const std::string& results)
+{
+    if (index >= table.size())
+        throw ReportError(results + " line " + std::to_string(reader.line_number()) + ": " + what + " index " +
+                          std::to_string(index) + " is beyond the " + std::to_string(table.size()) +
+                          " rows of the prepared table");
+    return table[index];
+}
+
+}  // namespace
+
+PreparedTables read_prepared(const std::string& dir)
+{
+    return {read_table(dir + "/snps.tsv", 6, 5), read_table(dir + "/genes.tsv", 5, 1)};
+}
+
+void set_flags(AnnotateFilter& filter, const std::string& list)
+{
+    for (bool& f : filter.flags)
+        f = false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', start);
+        const std::string flag = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        if (flag != "0" && flag != "1" && flag != "2")
+            throw ReportError("--flags takes a comma-separated list of 0, 1 and 2, not '" + list + "'");
+        filter.flags[flag[0] - '0'] = true;
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+}
+
+bool keeps(const AnnotateFilter& filter, const ResultRecord& record)
+{
+    // "-inf" (a p-value below the smallest double) passes every limit.
+    return filter.flags[record.flag] && record.log10_mc <= filter.max_log10_mc &&
+           (!filter.it_required || (record.flag == 1 && record.log10_it <= filter.max_log10_it));
+}
+
+void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
+              std::ostream& out)
+{
+    ResultReader reader(results);
+    out << "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it\n";
+    ResultRecord r;
+    while (reader.next(r)) {
+        const std::string& snp = lookup(tables.snps, r.snp, "SNP", reader, results);
+        const std::string& gene1 = lookup(tables.genes, r.gene1, "gene 1", reader, results);
+        const std::string& gene2 = lookup(tables.genes, r.gene2, "gene 2", reader, results);
+        if (keeps(filter, r))
+            out << snp << '\t' << gene1 << '\t' << gene2 << '\t' << r.flag_text << '\t' << r.mc << '\t' << r.lda
+                << '\t' << r.it << '\n';
+    }
+    if (!out.flush())
+        throw ReportError("cannot write the output");
+}

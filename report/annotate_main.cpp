@@ -1,0 +1,30 @@
+// morv-annotate: morv's result lines with the SNP and gene IDs of the
+// prepared tables, optionally filtered, as a tab-separated table on
+// standard output.
+#include <cmath>
+#include <iostream>
+
+#include "report/annotate.hpp"
+#include "report/options.hpp"
+
+int main(int argc, char** argv)
+{
+    return run_reporting_errors([&] {
+        const auto options = parse_options(
+            argc, argv, {"--results", "--prepared", "--flags", "--max-mc-p", "--max-it-p"},
+            {"--results", "--prepared"},
+            "morv-annotate --results FILE --prepared DIR [--flags LIST] [--max-mc-p P] [--max-it-p P]");
+        AnnotateFilter filter;
+        if (options.count("--flags"))
+            set_flags(filter, options.at("--flags"));
+        if (options.count("--max-mc-p"))
+            filter.max_log10_mc = std::log10(p_limit(options.at("--max-mc-p"), "--max-mc-p"));
+        if (options.count("--max-it-p")) {
+            filter.max_log10_it = std::log10(p_limit(options.at("--max-it-p"), "--max-it-p"));
+            filter.it_required = true;
+        }
+        const PreparedTables tables = read_prepared(options.at("--prepared"));
+        std::ios::sync_with_stdio(false);
+        annotate(options.at("--results"), tables, filter, std::cout);
+    });
+}

@@ -1,0 +1,50 @@
+#include "report/options.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "report/report_error.hpp"
+
+std::map<std::string, std::string> parse_options(int argc, const char* const* argv,
+                                                 const std::vector<std::string>& known,
+                                                 const std::vector<std::string>& required,
+                                                 const std::string& usage)
+{
+    std::map<std::string, std::string> options;
+    for (int i = 1; i < argc; i += 2) {
+        const std::string name = argv[i];
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            throw ReportError("unknown option '" + name + "' (usage: " + usage + ")");
+        if (i + 1 == argc)
+            throw ReportError("option " + name + " needs a value (usage: " + usage + ")");
+        if (!options.emplace(name, argv[i + 1]).second)
+            throw ReportError("option " + name + " given twice (usage: " + usage + ")");
+    }
+    for (const std::string& name : required)
+        if (!options.count(name))
+            throw ReportError("option " + name + " is required (usage: " + usage + ")");
+    return options;
+}
+
+double p_limit(const std::string& text, const std::string& option)
+{
+    char* end = nullptr;
+    const double p = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(p > 0) || !std::isfinite(p))
+        throw ReportError(option + " needs a p-value above 0, not '" + text + "'");
+    return p;
+}
+
+int run_reporting_errors(const std::function<void()>& body)
+{
+    try {
+        body();
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Error: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// The command line of a report program: "--name value" pairs only.
+// Throws ReportError on an unknown or repeated option, a missing value or a
+// missing required option; each such message ends with `usage`.
+std::map<std::string, std::string> parse_options(int argc, const char* const* argv,
+                                                 const std::vector<std::string>& known,
+                                                 const std::vector<std::string>& required,
+                                                 const std::string& usage);
+
+// A p-value limit: a number above 0 (above 1 keeps everything).
+double p_limit(const std::string& text, const std::string& option);
+
+// Runs a report program's body: a ReportError (or any other failure) becomes
+// "Error: ..." on standard error and status 1.
+int run_reporting_errors(const std::function<void()>& body);

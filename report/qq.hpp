@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The p-values of one series, binned by -log10 p in constant memory. The
+// bins are fine (2e-6) where a median can lie for any sensible inflation,
+// since the precision lambda needs is relative in p, and coarser (1e-3)
+// beyond; the last bin holds p-values that underflowed to 0.
+struct PSeries {
+    std::vector<std::uint64_t> bins;
+    std::uint64_t tested = 0, left_out = 0;
+};
+PSeries make_series();
+
+// Adds one logged p-value as morv wrote it. A p-value of 1 or more ("0.000000",
+// "0.301030") is not testable: counted as left out. "-0.000000" is a p-value
+// just below 1 and counts as tested.
+void add_log10_p(PSeries& series, double log10_p);
+
+// The median p of the tested values, interpolated within its bin.
+double median_p(const PSeries& series);
+
+// Genomic inflation: the 1-df chi-squared quantile of the median p over the
+// distribution's median. NaN when nothing was tested.
+double lambda_of(const PSeries& series);
+double lambda_of_median_p(double p);
+
+// Points of the QQ plot: one per non-empty bin, at the bin's middle rank,
+// thinned so that consecutive points differ by at least 1/max_points of the
+// plot's extent on one axis. P-values of 0 are drawn at the top.
+struct QQPoint {
+    double expected, observed;  // -log10 p
+};
+std::vector<QQPoint> qq_points(const PSeries& series, std::size_t max_points);
+
+// The MC column of every line and the IT column of the lines with flag 1.
+struct QQSeries {
+    PSeries mc, it;
+};
+QQSeries read_qq_series(const std::string& results);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report/qq.hpp"
+
+// One series of the QQ plot as the legend names it.
+struct QQCurve {
+    std::string name;  // "MC", "IT"
+    double lambda;
+    std::uint64_t tested;
+    std::vector<QQPoint> points;
+};
+
+// Draws the curves and the diagonal into `png` with gnuplot, run as a child
+// process on a generated script; the image appears under its name only when
+// complete. Throws ReportError when gnuplot is missing or fails.
+void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png);

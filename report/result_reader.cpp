@@ -1,0 +1,186 @@
+#include "report/result_reader.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "report/report_error.hpp"
+
+namespace {
+
+// morv's lines are short; a longer one is not a result line, and the cap
+// keeps memory bounded whatever the input.
+constexpr std::size_t kMaxLine = 4096;
+constexpr unsigned long kMaxIndex = 2147483647;  // morv prints indices with %d
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A value printed with "%f": [-]digits.dddddd, or [-]inf / [-]nan.
+bool is_fixed(std::string_view s)
+{
+    if (!s.empty() && s[0] == '-')
+        s.remove_prefix(1);
+    if (s == "inf" || s == "nan")
+        return true;
+    const std::size_t dot = s.find('.');
+    if (dot == 0 || dot == std::string_view::npos || s.size() - dot - 1 != 6)
+        return false;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (i != dot && !is_digit(s[i]))
+            return false;
+    return true;
+}
+
+double value_of(std::string_view s)
+{
+    const std::string text(s);
+    return std::strtod(text.c_str(), nullptr);
+}
+
+unsigned long index_of(std::string_view s, const char* what)
+{
+    const bool digits = !s.empty() && s.size() <= 10 && (s[0] != '0' || s.size() == 1);
+    unsigned long v = 0;
+    for (char c : s) {
+        if (!digits || !is_digit(c))
+            throw ReportError(std::string(what) + " index '" + std::string(s) + "' is not a non-negative integer");
+        v = v * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (!digits || v > kMaxIndex)
+        throw ReportError(std::string(what) + " index '" + std::string(s) + "' is not a non-negative integer");
+    return v;
+}
+
+// LDA and IT columns: "%f", or "1.0" where the cascade stopped earlier.
+void check_value(std::string_view s, bool placeholder, const char* column)
+{
+    if (placeholder ? s != "1.0" : !is_fixed(s))
+        throw ReportError(std::string(column) + " value '" + std::string(s) + "' is not " +
+                          (placeholder ? "the placeholder 1.0 this flag needs" : "a number as morv prints it"));
+}
+
+}  // namespace
+
+void check_header_line(int number, std::string_view text)
+{
+    static const char* const kColumns =
+        "SNP \t  Gene1 \t Gene2 \t flag \t p-value(MC) \t likelihood(LDA) \t p-value(IT)";
+    bool ok = false;
+    if (number == 1)
+        ok = text == "Results of MORV:";
+    else if (number == 2)
+        for (std::string_view prefix : {"threshold = ", "log10(threshold) = "})
+            ok = ok || (text.substr(0, prefix.size()) == prefix && is_fixed(text.substr(prefix.size())));
+    else
+        ok = text == kColumns;
+    if (!ok)
+        throw ReportError("not a morv result header line");
+}
+
+ResultRecord parse_result_line(std::string_view text)
+{
+    std::string_view field[7];
+    std::size_t count = 0, start = 0;
+    for (;;) {
+        const std::size_t tab = text.find('\t', start);
+        if (count < 7)
+            field[count] = text.substr(start, tab == std::string_view::npos ? tab : tab - start);
+        ++count;
+        if (tab == std::string_view::npos)
+            break;
+        start = tab + 1;
+    }
+    if (count != 7)
+        throw ReportError("expected 7 tab-separated fields, found " + std::to_string(count));
+    ResultRecord r;
+    r.snp = index_of(field[0], "SNP");
+    r.gene1 = index_of(field[1], "gene 1");
+    r.gene2 = index_of(field[2], "gene 2");
+    r.flag_text = field[3];
+    if (field[3] != "0" && field[3] != "1" && field[3] != "2")
+        throw ReportError("flag '" + std::string(field[3]) + "' is not 0, 1 or 2");
+    r.flag = field[3][0] - '0';
+    if (!is_fixed(field[4]))
+        throw ReportError("MC value '" + std::string(field[4]) + "' is not a number as morv prints it");
+    check_value(field[5], r.flag == 0, "LDA");
+    check_value(field[6], r.flag != 1, "IT");
+    r.mc = field[4];
+    r.lda = field[5];
+    r.it = field[6];
+    r.log10_mc = value_of(r.mc);
+    r.log10_it = r.flag == 1 ? value_of(r.it) : 0.0;
+    return r;
+}
+
+ResultReader::ResultReader(const std::string& path) : path_(path)
+{
+    errno = 0;  // gzopen's failure need not come from the system
+    file_.reset(gzopen(path.c_str(), "rb"));
+    if (!file_)
+        throw ReportError("cannot open " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
+    for (int number = 1; number <= 3; ++number) {
+        if (!read_line())
+            fail("the file ends before its three header lines");
+        try {
+            check_header_line(number, line_);
+        } catch (const ReportError& e) {
+            fail(e.what());
+        }
+    }
+}
+
+void ResultReader::fail(const std::string& what) const
+{
+    throw ReportError(path_ + " line " + std::to_string(line_number_) + ": " + what);
+}
+
+bool ResultReader::read_line()
+{
+    line_.clear();
+    for (;;) {
+        if (pos_ == end_) {
+            if (at_end_)
+                break;
+            const int got = gzread(file_.get(), buffer_, sizeof buffer_);
+            int code = Z_OK;
+            const char* message = got <= 0 ? gzerror(file_.get(), &code) : "";
+            if (got < 0 || code != Z_OK) {  // at the end: a gzip stream cut short
+                ++line_number_;
+                fail(std::string("cannot read: ") + message);
+            }
+            pos_ = 0;
+            end_ = static_cast<std::size_t>(got);
+            at_end_ = got == 0;
+            continue;
+        }
+        const char* from = buffer_ + pos_;
+        const void* nl = std::memchr(from, '\n', end_ - pos_);
+        const std::size_t take = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - from) : end_ - pos_;
+        line_.append(from, take);
+        pos_ += take + (nl ? 1 : 0);
+        if (line_.size() > kMaxLine) {
+            ++line_number_;
+            fail("line longer than " + std::to_string(kMaxLine) + " characters");
+        }
+        if (nl) {
+            ++line_number_;
+            return true;
+        }
+    }
+    if (line_.empty())
+        return false;
+    ++line_number_;
+    fail("the last line has no newline: the file is cut short");
+}
+
+bool ResultReader::next(ResultRecord& record)
+{
+    if (!read_line())
+        return false;
+    try {
+        record = parse_result_line(line_);
+    } catch (const ReportError& e) {
+        fail(e.what());
+    }
+    return true;
+}

@@ -1,0 +1,102 @@
+// The result-file reader and the report programs' cores: IDs and filters of
+// the annotator, its errors, the inflation factor and the plot.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+#include <zlib.h>
+
+#include "report/annotate.hpp"
+#include "report/qq.hpp"
+#include "report/qq_plot.hpp"
+#include "report/report_error.hpp"
+#include "tests/support.hpp"
+
+namespace {
+
+using testsupport::TempDir;
+
+const std::string kHeader = "Results of MORV:\nthreshold = 0.050000\n"
+                            "SNP \t  Gene1 \t Gene2 \t flag \t p-value(MC) \t likelihood(LDA) \t p-value(IT)\n";
+const std::string kLines = "0\t0\t1\t0\t-0.500000\t1.0\t1.0\n"
+                           "1\t0\t2\t1\t-3.000000\t-12.500000\t-inf\n"
+                           "1\t1\t2\t2\t-1.400000\t-30.000000\t1.0\n"
+                           "0\t1\t2\t1\t0.000000\t-10.000000\t-1.900000\n";
+
+// The annotator's output; an IT limit of 1 or more stands for none.
+std::string annotated(const TempDir& dir, const std::string& results, const std::string& flags, double mc, double it)
+{
+    AnnotateFilter f{{true, true, true}, std::log10(mc), std::log10(it), it < 1};
+    if (!flags.empty())
+        set_flags(f, flags);
+    std::ostringstream out;
+    annotate(results, read_prepared(dir.path), f, out);
+    return out.str();
+}
+
+TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
+{
+    TempDir dir;
+    dir.write("snps.tsv", "index\tid\tchrom\tpos\tref\talt\n0\trs7\t1\t100\tA\tG\n1\t2:50:C:T\t2\t50\tC\tT\n");
+    dir.write("genes.tsv", "index\tid\tchrom\tstart\tend\n0\tG0\t1\t5\t9\n1\tG1\t.\t.\t.\n2\tG2\t3\t1\t2\n");
+    const std::string plain = dir.write("r.txt", kHeader + kLines);
+    const std::string gz = dir.file("r.txt.gz");
+    gzFile f = gzopen(gz.c_str(), "wb");
+    ASSERT_TRUE(f && gzputs(f, (kHeader + kLines).c_str()) > 0 && gzclose(f) == Z_OK);
+    const std::string row[] = {"rs7\t1\t100\tA\tG\tG0\tG1\t0\t-0.500000\t1.0\t1.0\n",
+                               "2:50:C:T\t2\t50\tC\tT\tG0\tG2\t1\t-3.000000\t-12.500000\t-inf\n",
+                               "2:50:C:T\t2\t50\tC\tT\tG1\tG2\t2\t-1.400000\t-30.000000\t1.0\n",
+                               "rs7\t1\t100\tA\tG\tG1\tG2\t1\t0.000000\t-10.000000\t-1.900000\n"};
+    const struct { std::string flags; double mc, it; std::string rows; } cases[] = {
+        {"", 2, 2, row[0] + row[1] + row[2] + row[3]}, {"1,2", 2, 2, row[1] + row[2] + row[3]},
+        {"0", 2, 2, row[0]}, {"", 0.05, 2, row[1] + row[2]}, {"", 2, 0.01, row[1]}, {"", 2, 0.5, row[1] + row[3]},
+    };
+    for (const std::string& results : {plain, gz})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(results + " flags " + c.flags + " mc " + std::to_string(c.mc) + " it " + std::to_string(c.it));
+            EXPECT_EQ(annotated(dir, results, c.flags, c.mc, c.it), "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it\n" + c.rows);
+        }
+    const struct { std::string content, message; } faults[] = {
+        {"Results of morv:\n" + kHeader.substr(17) + kLines, "r.txt line 1: not a morv result header"},
+        {kHeader + kLines + "0\t1\t2\t1\t-1.5\t-1.000000\t-1.000000\n", "r.txt line 8: MC value '-1.5'"},
+        {kHeader + kLines + "2\t0\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 8: SNP index 2 is beyond"},
+    };
+    for (const auto& c : faults) {
+        dir.write("r.txt", c.content);
+        try {
+            ADD_FAILURE() << "accepted " << annotated(dir, plain, "", 2, 2);
+        } catch (const ReportError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(Qq, LambdaOfTheBinnedMedianEqualsTheSortedMedian)
+{
+    std::mt19937_64 random(11);
+    std::string lines;
+    std::vector<double> p;
+    for (int i = 0; i < 1000; ++i) {  // a skewed mix, p as morv rounds its logarithm
+        char x[32];
+        std::snprintf(x, sizeof x, "%f", std::log10(std::uniform_real_distribution<double>(1e-6, 0.9)(random)) * (i % 3 ? 1 : 1.7));
+        p.push_back(std::pow(10.0, std::strtod(x, nullptr)));
+        lines += std::to_string(i) + "\t0\t1\t0\t" + x + "\t1.0\t1.0\n";
+    }
+    TempDir dir;
+    const QQSeries q = read_qq_series(dir.write("r.txt", kHeader + lines + "7\t0\t1\t0\t0.301030\t1.0\t1.0\n"));
+    std::sort(p.begin(), p.end());
+    EXPECT_EQ(q.mc.tested, 1000u);
+    EXPECT_EQ(q.mc.left_out, 1u);
+    EXPECT_NEAR(lambda_of(q.mc), lambda_of_median_p(0.5 * (p[499] + p[500])), 1e-4);
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gnuplot is not installed: the plot is not drawn";
+    const std::string png = dir.file("qq.png");
+    draw_qq_plot({{"MC", lambda_of(q.mc), q.mc.tested, qq_points(q.mc, 500)}}, png);
+    EXPECT_EQ(testsupport::read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+}  // namespace
