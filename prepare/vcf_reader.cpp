@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <htslib/hts.h>
+#include <htslib/kstring.h>
 #include <htslib/vcf.h>
+#include <sstream>
 #include <unordered_set>
 
 #include "prepare/prepare_error.hpp"
@@ -33,6 +35,31 @@ struct GtBuffer {
     ~GtBuffer() { std::free(data); }
 };
 
+// htslib refuses a header that names a sample twice without saying which;
+// the header's text says it (a VCF's; a BCF's is binary, and gives "").
+std::string repeated_sample(const std::string& path)
+{
+    htsFile* f = hts_open(path.c_str(), "r");
+    if (!f)
+        return "";
+    kstring_t line = KS_INITIALIZE;
+    std::string repeated;
+    while (hts_getline(f, '\n', &line) >= 0 && line.l > 0 && line.s[0] == '#') {
+        if (std::string(line.s, line.l).rfind("#CHROM", 0) != 0)
+            continue;
+        std::unordered_set<std::string> seen;
+        std::istringstream fields(std::string(line.s, line.l));
+        std::string field;
+        for (int column = 0; std::getline(fields, field, '\t') && repeated.empty(); ++column)
+            if (column >= 9 && !seen.insert(field).second)
+                repeated = field;
+        break;
+    }
+    ks_free(&line);
+    hts_close(f);
+    return repeated;
+}
+
 }  // namespace
 
 VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_unique<Handles>())
@@ -45,8 +72,12 @@ VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_uniq
     if (format != vcf && format != bcf)
         throw PrepareError("the file " + path + " is not VCF or BCF");
     handles_->header = bcf_hdr_read(handles_->file);
-    if (!handles_->header)
+    if (!handles_->header) {
+        const std::string repeated = repeated_sample(path);
+        if (!repeated.empty())
+            throw PrepareError("the VCF file " + path + " names sample " + repeated + " twice");
         throw PrepareError("the VCF file " + path + " has a malformed header");
+    }
     const int n = bcf_hdr_nsamples(handles_->header);
     if (n == 0)
         throw PrepareError("the VCF file " + path + " has no samples");
