@@ -13,7 +13,7 @@
 //    bit against the plain one;
 //  - a pair pruned by the MC threshold needs only log10 of its p-value to
 //    six decimals: an estimate with proven error bounds settles that text
-//    for nearly every such pair (stats/mc_quick.hpp); whenever it cannot be
+//    for nearly every such pair (fast/mc_quick.hpp); whenever it cannot be
 //    certain, the pair takes the exact path, which evaluates everything the
 //    way the reference does;
 //  - lines are formatted exactly without printf and written in large blocks.
@@ -28,18 +28,17 @@
 #include "driver/result_file.hpp"
 #include "driver/result_line.hpp"
 #include "driver/result_writer.hpp"
+#include "exact/chi_squared_tail.hpp"
+#include "fast/aligned_doubles.hpp"
+#include "fast/interaction_fast.hpp"
+#include "fast/mc_quick.hpp"
+#include "fast/pair_sums.hpp"
 #include "io/allele.hpp"
 #include "io/globals.hpp"
-#include "fast/aligned_doubles.hpp"
-#include "exact/chi_squared_tail.hpp"
-#include "fast/interaction_fast.hpp"
 #include "stats/lda.hpp"
-#include "fast/mc_quick.hpp"
 #include "stats/mean_cov.hpp"
-#include "fast/pair_sums.hpp"
 
 namespace {
-
 
 // The genotype classes of one SNP, and the samples in class order (stable, so
 // each class keeps sample order).
@@ -86,8 +85,8 @@ struct GeneClassStats {
     std::vector<double> sum[3], squares[3], mean[3], var[3];
 };
 
-void gene_class_stats(const FastKernels& kern, const double* sorted, std::size_t samples, std::size_t panels,
-                      const SnpClasses& c, GeneClassStats& st)
+void gene_class_stats(const FastKernels& kern, const double* sorted, std::size_t samples,
+                      std::size_t panels, const SnpClasses& c, GeneClassStats& st)
 {
     const std::size_t width = panels * kPanel;
     for (int k = 0; k < 3; ++k) {
@@ -96,7 +95,7 @@ void gene_class_stats(const FastKernels& kern, const double* sorted, std::size_t
         st.mean[k].resize(width + kVectorPad);
         st.var[k].resize(width + kVectorPad);
         kern.column_sums(sorted, samples, c.begin[k], c.begin[k + 1], panels, st.sum[k].data(),
-                    st.squares[k].data());
+                         st.squares[k].data());
         const double cnt = c.counts[k];
         for (std::size_t g = 0; g < width; ++g) {
             const double m = st.sum[k][g] / cnt;
