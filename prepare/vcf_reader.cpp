@@ -127,6 +127,13 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
             ++counts.not_snv;
             continue;
         }
+        // htslib ends the process on GT data that are not integers (a header
+        // or a BCF record typing them otherwise): such a record is malformed.
+        const bcf_fmt_t* gtField = bcf_get_fmt(handles_->header, record, "GT");
+        if (gtField && (gtField->type < BCF_BT_INT8 || gtField->type > BCF_BT_INT32)) {
+            bcf_destroy(record);
+            throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
+        }
         const int got = bcf_get_genotypes(handles_->header, record, &gt.data, &gt.size);
         if (got <= 0) {
             ++counts.missing_call;
