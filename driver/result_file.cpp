@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include <boost/math/distributions/chi_squared.hpp>
 
+#include "driver/bgzf_blocks.hpp"
 #include "io/error.hpp"
 
 double lda_cutoff()
@@ -23,17 +25,29 @@ void output_open_failed()
     error("Error: Cannot open the output file.");
 }
 
-void write_result_header(const std::string& path, double threshold)
+std::string result_header(double threshold)
+{
+    char line[512];
+    if (threshold >= std::pow(10.0, -6) || threshold == 0)
+        std::snprintf(line, sizeof line, "threshold = %lf\n", threshold);
+    else
+        std::snprintf(line, sizeof line, "log10(threshold) = %lf\n", std::log10(threshold));
+    return std::string("Results of MORV:\n") + line +
+           "SNP \t  Gene1 \t Gene2 \t flag \t p-value(MC) \t likelihood(LDA) \t p-value(IT)\n";
+}
+
+void write_result_header(const std::string& path, double threshold, bool bgzip)
 {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f)
         output_open_failed();
-    bool ok = std::fputs("Results of MORV:\n", f) >= 0;
-    if (threshold >= std::pow(10.0, -6) || threshold == 0)
-        ok = ok && std::fprintf(f, "threshold = %lf\n", threshold) >= 0;
+    const std::string header = result_header(threshold);
+    std::vector<char> bytes;
+    if (bgzip)
+        bgzf_compress_lines(header.data(), header.size(), -1, bytes);
     else
-        ok = ok && std::fprintf(f, "log10(threshold) = %lf\n", std::log10(threshold)) >= 0;
-    ok = ok && std::fputs("SNP \t  Gene1 \t Gene2 \t flag \t p-value(MC) \t likelihood(LDA) \t p-value(IT)\n", f) >= 0;
+        bytes.assign(header.begin(), header.end());
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fclose(f) != 0 || !ok)
         output_write_failed();
 }

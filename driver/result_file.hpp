@@ -14,8 +14,12 @@ enum ResultFlag : int {
 // that is ln(1e-10).
 double lda_cutoff();
 
-// Creates (truncates) the result file and writes its three header lines.
-void write_result_header(const std::string& path, double threshold);
+// The three header lines: title, threshold line, column names.
+std::string result_header(double threshold);
+
+// Creates (truncates) the result file and writes its three header lines;
+// block-gzipped as a block of their own when asked.
+void write_result_header(const std::string& path, double threshold, bool bgzip = false);
 
 // Appends one result line the plain way: open, write, close. The file on
 // disk then holds every line so far after each pair.

@@ -8,6 +8,10 @@
 // buffer: the same bytes the C library's printf formats would give. The
 // small pieces are inline: they run once or more per pair.
 
+// Longest line the scan ever formats, with ample margin ("%f" of a huge LDA
+// value has hundreds of digits).
+constexpr std::size_t kMaxResultLine = 1024;
+
 // Decimal digits of v; returns the end.
 inline char* put_uint(char* p, unsigned long long v)
 {

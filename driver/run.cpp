@@ -4,18 +4,40 @@
 #include <new>
 
 #include "driver/result_file.hpp"
+#include "driver/shard_record.hpp"
 #include "driver/startup.hpp"
+#include "driver/study_options.hpp"
 #include "io/error.hpp"
+#include "io/globals.hpp"
 
 namespace {
 
+ScanOptions scan_options(const StudyOptions& study)
+{
+    ScanOptions o;
+    if (study.snpRange) {
+        o.firstSnp = static_cast<unsigned>(study.firstSnp);
+        o.endSnp = static_cast<unsigned>(study.lastSnp + 1);
+    }
+    o.threads = study.threads;
+    o.omitPruned = study.omitPruned;
+    o.bgzip = study.bgzip;
+    // A classic run prints nothing during the scan, terminal or not.
+    o.progress = study.any;
+    return o;
+}
+
 int run(int argc, char** argv, ScanEngine engine)
 {
+    StudyOptions study;
+    if (engine == ScanEngine::fast)
+        take_study_options(argc, argv, study);
     RunPaths paths;
     parse_command_line(argc, argv, paths);
     check_input_files(paths);
     const double threshold = read_threshold();
     report_paths(paths);
+    check_snp_range(study, ps);
 
     GenotypeMatrix G;
     load_genotypes(G, paths);
@@ -25,13 +47,22 @@ int run(int argc, char** argv, ScanEngine engine)
     compute_gene_moments(E, geneMoments);
 
     // The result file is created only now, so a run that fails during
-    // start-up leaves an existing file untouched.
-    write_result_header(paths.output, threshold);
+    // start-up leaves an existing file untouched. A shard's record is
+    // written only when the shard is complete: a stale one goes first.
+    if (study.any)
+        remove_shard_record(paths.output);
+    write_result_header(paths.output, threshold, study.bgzip);
     std::cout << "Running..." << std::endl;
     const ScanCounts counts =
         engine == ScanEngine::reference
             ? run_scan_reference(paths, threshold, G, E, geneMoments)
-            : run_scan_fast(paths, threshold, G, E, geneMoments, best_kernels());
+            : run_scan_fast(paths, threshold, G, E, geneMoments, best_kernels(), scan_options(study));
+    if (study.snpRange) {
+        const ShardRecord record{study.firstSnp, study.lastSnp, counts.pairs, counts.prunings,
+                                 study.omitPruned, study.bgzip};
+        if (!write_shard_record(paths.output, record))
+            output_write_failed();
+    }
     std::cout << "#pairs: " << counts.pairs << std::endl;
     std::cout << "#prunings: " << counts.prunings << std::endl;
     return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "driver/startup.hpp"
@@ -13,6 +14,17 @@ struct ScanCounts {
     std::uint64_t prunings = 0;  // those stopped before the interaction test
 };
 
+// How the fast scan runs: over which SNPs, on how many threads, and how it
+// writes. None of it changes a result line.
+struct ScanOptions {
+    unsigned firstSnp = 0;
+    unsigned endSnp = UINT_MAX;  // SNPs [firstSnp, endSnp), cut at the last one
+    unsigned threads = 1;
+    bool omitPruned = false;  // leave out the lines of pairs the MC test pruned
+    bool bgzip = false;       // the result file is block-gzipped
+    bool progress = false;    // a progress line when standard error is a terminal
+};
+
 // A scan engine appends one result line per SNP and gene pair (g1 < g2) to
 // the result file, whose header is already written, in the order SNP, g1,
 // g2. Two engines give byte-identical results: the reference scan, written
@@ -22,7 +34,7 @@ ScanCounts run_scan_reference(const RunPaths& paths, double threshold, GenotypeM
                               ExpressionMatrix& E, ublas::matrix<double>& geneMoments);
 ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                          ExpressionMatrix& E, ublas::matrix<double>& geneMoments,
-                         const Kernels& kernels);
+                         const Kernels& kernels, const ScanOptions& options = ScanOptions{});
 
 // Which engine a front end runs.
 enum class ScanEngine { reference, fast };

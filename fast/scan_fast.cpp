@@ -16,24 +16,34 @@
 //    for nearly every such pair (fast/mc_quick.hpp); whenever it cannot be
 //    certain, the pair takes the exact path, which evaluates everything the
 //    way the reference does;
-//  - lines are formatted exactly without printf and written in large blocks.
+//  - lines are formatted exactly without printf and written in large blocks;
+//  - the SNPs and gene rows are cut into units that any number of threads
+//    compute side by side, each on its own workspace over the same read-only
+//    tables, and whose lines are written in unit order (driver/ordered_run).
 #include "driver/scan.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "driver/bgzf_blocks.hpp"
+#include "driver/ordered_run.hpp"
+#include "driver/progress.hpp"
 #include "driver/result_file.hpp"
 #include "driver/result_line.hpp"
-#include "driver/result_writer.hpp"
+#include "driver/result_sink.hpp"
+#include "driver/scan_plan.hpp"
 #include "exact/chi_squared_tail.hpp"
 #include "fast/aligned_doubles.hpp"
 #include "fast/interaction_fast.hpp"
 #include "fast/mc_quick.hpp"
 #include "fast/pair_sums.hpp"
 #include "io/allele.hpp"
+#include "io/error.hpp"
 #include "io/globals.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"
@@ -111,30 +121,38 @@ std::size_t pair_index(std::size_t genes, std::size_t g1, std::size_t g2)
     return g1 * genes - g1 * (g1 + 1) / 2 + (g2 - g1 - 1);
 }
 
-// Whole-sample terms ln(det3)*N are the same for every SNP; they are kept
-// from the first SNP when the table stays this small.
+// The whole-sample terms ln(det3)*N are the same for every SNP; with more
+// than one SNP to scan they are computed once, up front, when the table
+// stays this small.
 constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
 
-// Everything the scan holds for the current SNP and block of genes.
-struct ScanState {
-    explicit ScanState(const Kernels& kernels) : k(&kernels), interaction(kernels) {}
-
-    const Kernels* k;
-    std::vector<GeneText> geneText;
+// What every thread reads and none writes: built once per run.
+struct ScanTables {
+    const Kernels* k = nullptr;
     std::size_t samples = 0, genes = 0, panels = 0, width = 0;
     double N = 0.0;
     double threshold = 0.0;
     double ldaCutoff = 0.0;
     QuickThreshold quick;
-    AlignedDoubles logs, sorted;
+    bool omitPruned = false;
+    bool bgzip = false;
+    // log10 of the expression table, paneled, in sample order.
+    AlignedDoubles logs;
+    std::vector<GeneText> geneText;
     std::vector<double> mean3, var3;
+    // ln(det3) * N per pair in visiting order, exact; empty when not kept.
+    std::vector<double> wholeTerm;
+};
+
+// One thread's working storage: the current SNP and block of genes.
+struct ScanWorkspace {
+    explicit ScanWorkspace(const Kernels& kernels) : interaction(kernels) {}
+
+    unsigned snp = UINT_MAX;  // the SNP `sorted` and `st` hold
+    AlignedDoubles sorted;    // the log table with samples in class order
     SnpClasses classes;
     GeneClassStats st;
     AlignedDoubles cross[4];
-    // ln(det3) * N per pair, exact, kept from the first SNP when small.
-    std::vector<double> wholeTerm;
-    bool keepWholeTerm = false;
-    bool wholeFromTable = false;
     // Per partner gene of the current row: determinants, their logarithms,
     // the statistic's estimate and its bounds.
     std::vector<double> det[4], lg[4], T, errT, sum, logSum;
@@ -144,252 +162,353 @@ struct ScanState {
     InteractionWorkspace interaction;
     ublas::matrix<double> groupStats, groupCov;
     ublas::vector<double> groupCounts;
+    std::vector<char> text;  // a unit's lines before compression
 };
 
-double class_covariance(const ScanState& S, int k, std::size_t r, std::size_t g1, std::size_t g2)
+void make_workspace(const ScanTables& T, ScanWorkspace& W)
 {
-    const double c = S.classes.counts[k];
-    double cov = S.cross[k][r * S.width + g2] / c;
-    return cov - (S.st.mean[k][g1] * S.st.sum[k][g2]) / c;
+    W.sorted = aligned_doubles(T.samples * T.width);
+    for (auto& buffer : W.cross)
+        buffer = aligned_doubles(kRowBlock * T.width + kVectorPad);
+    for (int k = 0; k < 4; ++k) {
+        W.det[k].resize(T.width + kVectorPad);
+        W.lg[k].resize(T.width + kVectorPad);
+    }
+    W.T.resize(T.width + kVectorPad);
+    W.errT.resize(T.width + kVectorPad);
+    W.sum.resize(T.width + kVectorPad);
+    W.logSum.resize(T.width + kVectorPad);
+    W.x1.resize(T.samples);
+    W.x2.resize(T.samples);
+    W.groupStats.resize(3, 2, false);
+    W.groupCov.resize(3, 3, false);
+    W.groupCounts.resize(3, false);
 }
 
-double whole_covariance(const ScanState& S, std::size_t r, std::size_t g1, std::size_t g2)
+double class_covariance(const ScanTables& T, const ScanWorkspace& W, int k, std::size_t r,
+                        std::size_t g1, std::size_t g2)
 {
-    return S.cross[3][r * S.width + g2] / S.N - S.mean3[g1] * S.mean3[g2];
+    const double c = W.classes.counts[k];
+    double cov = W.cross[k][r * T.width + g2] / c;
+    return cov - (W.st.mean[k][g1] * W.st.sum[k][g2]) / c;
 }
 
-double whole_term(ScanState& S, std::size_t r, std::size_t g1, std::size_t g2)
+// ln(det3) * N of one pair, exact, from whole-sample cross sums of its row.
+double whole_term(const ScanTables& T, const double* cross3, std::size_t r, std::size_t g1,
+                  std::size_t g2)
 {
-    if (S.wholeFromTable)
-        return S.wholeTerm[pair_index(S.genes, g1, g2)];
-    const double t3 = std::log(covariance_det(S.var3[g1], S.var3[g2], whole_covariance(S, r, g1, g2))) * S.N;
-    if (S.keepWholeTerm)
-        S.wholeTerm[pair_index(S.genes, g1, g2)] = t3;
-    return t3;
+    const double cov = cross3[r * T.width + g2] / T.N - T.mean3[g1] * T.mean3[g2];
+    return std::log(covariance_det(T.var3[g1], T.var3[g2], cov)) * T.N;
 }
 
 // The estimates of one row g1 against partners g1+1 .. genes-1, batched so
 // the arithmetic and the logarithms vectorise.
-void estimate_row(ScanState& S, std::size_t r, std::size_t g1)
+void estimate_row(const ScanTables& T, ScanWorkspace& W, std::size_t r, std::size_t g1)
 {
-    const std::size_t first = g1 + 1, count = S.genes - first;
-    const double* cnt = S.classes.counts;
+    const std::size_t first = g1 + 1, count = T.genes - first;
+    const double* cnt = W.classes.counts;
+    const FastKernels& fast = T.k->fast;
     for (int k = 0; k < 3; ++k) {
-        S.k->fast.class_determinants(S.cross[k].get() + r * S.width + first, S.st.sum[k].data() + first,
-                           S.st.var[k].data() + first, S.st.mean[k][g1], S.st.var[k][g1], cnt[k],
-                           count, S.det[k].data());
-        S.k->fast.log_batch(S.det[k].data(), S.lg[k].data(), count);
+        fast.class_determinants(W.cross[k].get() + r * T.width + first, W.st.sum[k].data() + first,
+                                W.st.var[k].data() + first, W.st.mean[k][g1], W.st.var[k][g1], cnt[k],
+                                count, W.det[k].data());
+        fast.log_batch(W.det[k].data(), W.lg[k].data(), count);
     }
-    if (S.keepWholeTerm) {
-        // Exact once, in the first SNP; every later SNP reads the table.
-        for (std::size_t j = 0; j < count; ++j)
-            S.lg[3][j] = whole_term(S, r, g1, first + j);
+    if (!T.wholeTerm.empty()) {
+        std::memcpy(W.lg[3].data(), &T.wholeTerm[pair_index(T.genes, g1, first)], count * sizeof(double));
     } else {
-        S.k->fast.whole_determinants(S.cross[3].get() + r * S.width + first, S.mean3.data() + first,
-                           S.var3.data() + first, S.mean3[g1], S.var3[g1], S.N, count,
-                           S.det[3].data());
-        S.k->fast.log_batch(S.det[3].data(), S.lg[3].data(), count);
+        fast.whole_determinants(W.cross[3].get() + r * T.width + first, T.mean3.data() + first,
+                                T.var3.data() + first, T.mean3[g1], T.var3[g1], T.N, count,
+                                W.det[3].data());
+        fast.log_batch(W.det[3].data(), W.lg[3].data(), count);
         for (std::size_t j = 0; j < count; ++j)
-            S.lg[3][j] *= S.N;
+            W.lg[3][j] *= T.N;
     }
-    S.k->fast.statistic_estimates(S.lg[3].data(), S.lg[0].data(), S.lg[1].data(), S.lg[2].data(), cnt, count,
-                        S.T.data(), S.errT.data(), S.sum.data());
-    S.k->fast.log_batch(S.sum.data(), S.logSum.data(), count);
+    fast.statistic_estimates(W.lg[3].data(), W.lg[0].data(), W.lg[1].data(), W.lg[2].data(), cnt,
+                             count, W.T.data(), W.errT.data(), W.sum.data());
+    fast.log_batch(W.sum.data(), W.logSum.data(), count);
 }
 
 // The pair evaluated the way the reference does: exact statistic and tail,
 // then the LDA and the interaction test when the cascade reaches them. The
 // class determinants of the row (entry j) are already exact; so is the
 // whole-sample term when the table of them is kept.
-int exact_pair(ScanState& S, std::size_t r, std::size_t g1, std::size_t j, double& pMc,
-               double& lda, double& pIt)
+int exact_pair(const ScanTables& T, ScanWorkspace& W, std::size_t r, std::size_t g1, std::size_t j,
+               double& pMc, double& lda, double& pIt)
 {
     const std::size_t g2 = g1 + 1 + j;
-    const double* cnt = S.classes.counts;
-    double T = S.keepWholeTerm ? S.lg[3][j] : whole_term(S, r, g1, g2);
-    T = T - std::log(S.det[0][j]) * cnt[0];
-    T = T - std::log(S.det[1][j]) * cnt[1];
-    T = T - std::log(S.det[2][j]) * cnt[2];
-    pMc = mc_pvalue_with(T, chi_squared_tail10);
-    if (!(S.threshold > pMc))
+    const double* cnt = W.classes.counts;
+    double stat = !T.wholeTerm.empty() ? W.lg[3][j] : whole_term(T, W.cross[3].get(), r, g1, g2);
+    stat = stat - std::log(W.det[0][j]) * cnt[0];
+    stat = stat - std::log(W.det[1][j]) * cnt[1];
+    stat = stat - std::log(W.det[2][j]) * cnt[2];
+    pMc = mc_pvalue_with(stat, chi_squared_tail10);
+    if (!(T.threshold > pMc))
         return kPrunedByMc;
 
     // The log-expression columns in sample order; a row's first gene is
     // gathered once for all its partners.
-    const std::size_t samples = S.samples;
-    if (S.x1Gene != g1) {
+    const std::size_t samples = T.samples;
+    if (W.x1Gene != g1) {
         for (std::size_t s = 0; s < samples; ++s)
-            S.x1[s] = S.logs[panel_index(samples, s, g1)];
-        S.x1Gene = g1;
+            W.x1[s] = T.logs[panel_index(samples, s, g1)];
+        W.x1Gene = g1;
     }
     for (std::size_t s = 0; s < samples; ++s)
-        S.x2[s] = S.logs[panel_index(samples, s, g2)];
+        W.x2[s] = T.logs[panel_index(samples, s, g2)];
     // The LDA reads only the class rows of the group statistics.
     for (int k = 0; k < 3; ++k) {
-        S.groupStats(k, 0) = S.st.sum[k][g1];
-        S.groupStats(k, 1) = S.st.sum[k][g2];
-        S.groupCov(k, 0) = S.st.var[k][g1];
-        S.groupCov(k, 1) = S.st.var[k][g2];
-        S.groupCov(k, 2) = class_covariance(S, k, r, g1, g2);
-        S.groupCounts(k) = cnt[k];
+        W.groupStats(k, 0) = W.st.sum[k][g1];
+        W.groupStats(k, 1) = W.st.sum[k][g2];
+        W.groupCov(k, 0) = W.st.var[k][g1];
+        W.groupCov(k, 1) = W.st.var[k][g2];
+        W.groupCov(k, 2) = class_covariance(T, W, k, r, g1, g2);
+        W.groupCounts(k) = cnt[k];
     }
-    prepare_pair(S.x1.data(), S.x2.data(), S.classes.ofSample.data(), samples, S.interaction);
+    prepare_pair(W.x1.data(), W.x2.data(), W.classes.ofSample.data(), samples, W.interaction);
     double beta[6];
-    lda = lda_coefficients(S.groupStats, S.groupCov, S.groupCounts, beta)
-              ? lda_log_likelihood_fast(S.interaction, beta)
+    lda = lda_coefficients(W.groupStats, W.groupCov, W.groupCounts, beta)
+              ? lda_log_likelihood_fast(W.interaction, beta)
               : -9999.0;
-    if (!(S.ldaCutoff > lda))
+    if (!(T.ldaCutoff > lda))
         return kPrunedByLda;
-    double llR = 0.0, llF = 0.0, stat = 0.0;
-    pIt = interaction_test_fast(S.interaction, llR, llF, stat);
+    double llR = 0.0, llF = 0.0, itStat = 0.0;
+    pIt = interaction_test_fast(W.interaction, llR, llF, itStat);
     return kAllComputed;
 }
 
 // Per SNP: classes, samples in class order, class sums.
-void prepare_snp(ScanState& S, const GenotypeMatrix& G, unsigned snp, char allele)
+void prepare_snp(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp,
+                 char allele)
 {
-    classify_samples(G, snp, allele, S.samples, S.classes);
-    for (std::size_t s = 0; s < S.samples; ++s) {
-        const std::size_t from = S.classes.order[s];
-        for (std::size_t p = 0; p < S.panels; ++p)
-            std::memcpy(&S.sorted[(p * S.samples + s) * kPanel], &S.logs[(p * S.samples + from) * kPanel],
+    classify_samples(G, snp, allele, T.samples, W.classes);
+    for (std::size_t s = 0; s < T.samples; ++s) {
+        const std::size_t from = W.classes.order[s];
+        for (std::size_t p = 0; p < T.panels; ++p)
+            std::memcpy(&W.sorted[(p * T.samples + s) * kPanel], &T.logs[(p * T.samples + from) * kPanel],
                         kPanel * sizeof(double));
     }
-    gene_class_stats(S.k->fast, S.sorted.get(), S.samples, S.panels, S.classes, S.st);
+    gene_class_stats(T.k->fast, W.sorted.get(), T.samples, T.panels, W.classes, W.st);
+    W.snp = snp;
+    W.x1Gene = static_cast<std::size_t>(-1);
 }
 
-void prepare_run(ScanState& S, double threshold, ExpressionMatrix& E,
-                 ublas::matrix<double>& geneMoments)
+// Room for one more line in the unit's text.
+char* line_space(std::vector<char>& text, std::size_t used)
 {
-    S.samples = static_cast<std::size_t>(n);
-    S.genes = static_cast<std::size_t>(ngene);
-    S.N = static_cast<double>(static_cast<unsigned>(n));
-    S.threshold = threshold;
-    S.ldaCutoff = lda_cutoff();
-    S.quick = quick_threshold(threshold);
+    if (text.size() - used < kMaxResultLine)
+        text.resize(std::max(2 * text.size(), used + 64 * kMaxResultLine));
+    return text.data() + used;
+}
 
-    // log10 of every expression value, once per run; `sorted` holds the same
-    // samples in class order, per SNP.
-    S.panels = panel_count(S.genes);
-    S.width = S.panels * kPanel;
-    S.logs = aligned_doubles(S.samples * S.width);
-    S.sorted = aligned_doubles(S.samples * S.width);
-    for (std::size_t s = 0; s < S.samples; ++s)
-        for (std::size_t g = 0; g < S.genes; ++g)
-            S.logs[panel_index(S.samples, s, g)] = std::log10(E(s, g));
+// Rows [rowBegin, rowEnd) of one prepared SNP: their result lines appended
+// to text. False when stopped between rows.
+bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t rowBegin,
+               std::size_t rowEnd, std::vector<char>& text, UnitOutput& out,
+               const std::atomic<bool>& stop)
+{
+    const std::size_t genes = T.genes;
+    const FastKernels& fast = T.k->fast;
+    char prefix[32];  // "i\tg1\t": at most 22 characters
+    std::size_t used = out.size;
+    for (std::size_t row0 = rowBegin; row0 < rowEnd; row0 += kRowBlock) {
+        const std::size_t p0 = row0 / kPanel;
+        for (int k = 0; k < 3; ++k)
+            fast.cross_sums_block(W.sorted.get(), T.samples, W.classes.begin[k], W.classes.begin[k + 1],
+                                  row0, p0, T.panels, W.cross[k].get(), T.width);
+        if (T.wholeTerm.empty())
+            fast.cross_sums_block(T.logs.get(), T.samples, 0, T.samples, row0, p0, T.panels,
+                                  W.cross[3].get(), T.width);
 
-    S.geneText.resize(S.genes);
-    for (std::size_t g = 0; g < S.genes; ++g) {
-        char* end = put_uint(S.geneText[g].text, g);
+        const std::size_t blockEnd = std::min(row0 + kRowBlock, rowEnd);
+        for (std::size_t g1 = row0; g1 < blockEnd; ++g1) {
+            if (stop.load(std::memory_order_relaxed))
+                return false;
+            const std::size_t r = g1 - row0;
+            char* pe = put_uint(prefix, snp);
+            *pe++ = '\t';
+            pe = put_uint(pe, g1);
+            *pe++ = '\t';
+            const std::size_t prefixLen = static_cast<std::size_t>(pe - prefix);
+            estimate_row(T, W, r, g1);
+
+            for (std::size_t g2 = g1 + 1; g2 < genes; ++g2) {
+                ++out.pairs;
+                const std::size_t j = g2 - g1 - 1;
+                long long micro;
+                char* p = line_space(text, used);
+                if (quick_pruned_micro(W.T[j], W.errT[j], W.logSum[j], T.quick, micro)) {
+                    ++out.prunings;
+                    if (T.omitPruned)
+                        continue;
+                    // Fixed-size copies: the line buffer has room to spare.
+                    std::memcpy(p, prefix, sizeof prefix);
+                    p += prefixLen;
+                    std::memcpy(p, T.geneText[g2].text, sizeof T.geneText[g2].text);
+                    p += T.geneText[g2].length;
+                    p = put_text(p, "0\t", 2);
+                    p = put_negative_micro(p, micro);
+                    p = put_text(p, "\t1.0\t1.0\n", 9);
+                } else {
+                    double pMc = 0.0, lda = 0.0, pIt = 0.0;
+                    const int flag = exact_pair(T, W, r, g1, j, pMc, lda, pIt);
+                    if (flag != kAllComputed)
+                        ++out.prunings;
+                    if (flag == kPrunedByMc && T.omitPruned)
+                        continue;
+                    p = format_line(p, prefix, prefixLen, g2, flag, pMc, lda, pIt);
+                }
+                used = static_cast<std::size_t>(p - text.data());
+            }
+        }
+        out.size = used;
+    }
+    out.size = used;
+    return true;
+}
+
+// One unit of the plan: its SNPs' rows, its lines in out (compressed when the
+// file is). False when stopped part-way.
+bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
+               const std::vector<char>& alleles, unsigned firstSnp, const ScanUnit& unit,
+               UnitOutput& out, const std::atomic<bool>& stop)
+{
+    out.size = 0;
+    out.pairs = 0;
+    out.prunings = 0;
+    std::vector<char>& text = T.bgzip ? W.text : out.bytes;
+    for (unsigned snp = unit.snpBegin; snp < unit.snpEnd; ++snp) {
+        if (W.snp != snp)
+            prepare_snp(T, W, G, snp, alleles[snp - firstSnp]);
+        if (!scan_rows(T, W, snp, unit.rowBegin, unit.rowEnd, text, out, stop))
+            return false;
+    }
+    if (T.bgzip) {
+        // Compressed here, on the worker, so the writer only writes.
+        const std::size_t size = out.size;
+        out.bytes.clear();
+        bgzf_compress_lines(W.text.data(), size, -1, out.bytes);
+        out.size = out.bytes.size();
+    }
+    return true;
+}
+
+// ln(det3) * N of every pair, exact, row block by row block: what the scan
+// of each SNP reads instead of computing it again.
+void build_whole_terms(ScanTables& T)
+{
+    const std::size_t genes = T.genes;
+    T.wholeTerm.resize(genes * (genes - 1) / 2);
+    AlignedDoubles cross3 = aligned_doubles(kRowBlock * T.width + kVectorPad);
+    for (std::size_t row0 = 0; row0 < genes - 1; row0 += kRowBlock) {
+        T.k->fast.cross_sums_block(T.logs.get(), T.samples, 0, T.samples, row0, row0 / kPanel, T.panels,
+                                   cross3.get(), T.width);
+        const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
+        for (std::size_t g1 = row0; g1 < rowEnd; ++g1)
+            for (std::size_t g2 = g1 + 1; g2 < genes; ++g2)
+                T.wholeTerm[pair_index(genes, g1, g2)] = whole_term(T, cross3.get(), g1 - row0, g1, g2);
+    }
+}
+
+void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, ExpressionMatrix& E,
+                    ublas::matrix<double>& geneMoments, const ScanOptions& options, unsigned snps)
+{
+    T.k = &kernels;
+    T.samples = static_cast<std::size_t>(n);
+    T.genes = static_cast<std::size_t>(ngene);
+    T.N = static_cast<double>(static_cast<unsigned>(n));
+    T.threshold = threshold;
+    T.ldaCutoff = lda_cutoff();
+    T.quick = quick_threshold(threshold);
+    T.omitPruned = options.omitPruned;
+    T.bgzip = options.bgzip;
+
+    // log10 of every expression value, once per run; each workspace holds
+    // the same samples in class order, per SNP.
+    T.panels = panel_count(T.genes);
+    T.width = T.panels * kPanel;
+    T.logs = aligned_doubles(T.samples * T.width);
+    for (std::size_t s = 0; s < T.samples; ++s)
+        for (std::size_t g = 0; g < T.genes; ++g)
+            T.logs[panel_index(T.samples, s, g)] = std::log10(E(s, g));
+
+    T.geneText.resize(T.genes);
+    for (std::size_t g = 0; g < T.genes; ++g) {
+        char* end = put_uint(T.geneText[g].text, g);
         *end++ = '\t';
-        S.geneText[g].length = static_cast<std::size_t>(end - S.geneText[g].text);
+        T.geneText[g].length = static_cast<std::size_t>(end - T.geneText[g].text);
     }
-    S.mean3.resize(S.width + kVectorPad);
-    S.var3.resize(S.width + kVectorPad);
-    for (std::size_t g = 0; g < S.genes; ++g) {
-        S.mean3[g] = geneMoments(g, 0);
-        S.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
+    T.mean3.resize(T.width + kVectorPad);
+    T.var3.resize(T.width + kVectorPad);
+    for (std::size_t g = 0; g < T.genes; ++g) {
+        T.mean3[g] = geneMoments(g, 0);
+        T.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
     }
-    const std::size_t pairsPerSnp = S.genes > 1 ? S.genes * (S.genes - 1) / 2 : 0;
-    S.keepWholeTerm = ps > 1 && pairsPerSnp * sizeof(double) <= kWholeTermBytes;
-    if (S.keepWholeTerm)
-        S.wholeTerm.resize(pairsPerSnp);
-    for (auto& buffer : S.cross)
-        buffer = aligned_doubles(kRowBlock * S.width + kVectorPad);
-    for (int k = 0; k < 4; ++k) {
-        S.det[k].resize(S.width + kVectorPad);
-        S.lg[k].resize(S.width + kVectorPad);
+    const std::size_t pairsPerSnp = T.genes > 1 ? T.genes * (T.genes - 1) / 2 : 0;
+    if (snps > 1 && pairsPerSnp > 0 && pairsPerSnp * sizeof(double) <= kWholeTermBytes)
+        build_whole_terms(T);
+}
+
+// The reference alleles of SNPs [first, end), looked up in order. A fault
+// ends the list at its SNP; its message is kept for after the earlier SNPs.
+const char* read_alleles(const RunPaths& paths, unsigned first, unsigned end, std::vector<char>& alleles)
+{
+    AlleleReader reader;
+    const char* fault = nullptr;
+    for (unsigned i = first; i < end && !fault; ++i) {
+        char allele = ' ';
+        fault = find_allele(reader, i, allele, paths.allele.c_str());
+        if (!fault)
+            alleles.push_back(allele);
     }
-    S.T.resize(S.width + kVectorPad);
-    S.errT.resize(S.width + kVectorPad);
-    S.sum.resize(S.width + kVectorPad);
-    S.logSum.resize(S.width + kVectorPad);
-    S.x1.resize(S.samples);
-    S.x2.resize(S.samples);
-    S.groupStats.resize(3, 2, false);
-    S.groupCov.resize(3, 3, false);
-    S.groupCounts.resize(3, false);
+    close_allele_reader(reader);
+    return fault;
 }
 
 }  // namespace
 
 ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix& G,
                          ExpressionMatrix& E, ublas::matrix<double>& geneMoments,
-                         const Kernels& kernels)
+                         const Kernels& kernels, const ScanOptions& options)
 {
-    ScanCounts counts;
-    ResultWriter out;
-    open_result_writer(out, paths.output);
+    ResultSink sink;
+    open_result_sink(sink, paths.output, options.bgzip);
     install_interrupt_handlers();
 
-    ScanState S(kernels);
-    prepare_run(S, threshold, E, geneMoments);
-    const std::size_t genes = S.genes;
-    AlleleReader alleles;
-    char prefix[32];  // "i\tg1\t": at most 22 characters
+    const unsigned snps = static_cast<unsigned>(std::max(ps, 0));
+    const unsigned first = std::min(options.firstSnp, snps);
+    const unsigned end = std::min(options.endSnp, snps);
+    std::vector<char> alleles;
+    const char* fault = read_alleles(paths, first, end, alleles);
+    const unsigned scanEnd = first + static_cast<unsigned>(alleles.size());
 
-    for (unsigned i = 0; i < static_cast<unsigned>(ps); ++i) {
-        if (int sig = pending_interrupt())
-            die_by_signal(out, sig);
-        char allele = ' ';
-        lookup_allele(alleles, i, allele, paths.allele.c_str());
-        if (genes < 2)
-            continue;
-        prepare_snp(S, G, i, allele);
-        S.wholeFromTable = S.keepWholeTerm && i > 0;
+    ScanTables T;
+    prepare_tables(T, kernels, threshold, E, geneMoments, options, scanEnd - first);
+    const unsigned threads = std::max(1u, options.threads);
+    const std::uint64_t total = std::uint64_t(scanEnd - first) * (T.genes > 1 ? T.genes * (T.genes - 1) / 2 : 0);
+    const ScanPlan plan = plan_scan(first, scanEnd, T.genes, unit_target_pairs(total, threads), kRowBlock);
 
-        for (std::size_t row0 = 0; row0 < genes - 1; row0 += kRowBlock) {
-            const std::size_t p0 = row0 / kPanel;
-            for (int k = 0; k < 3; ++k)
-                S.k->fast.cross_sums_block(S.sorted.get(), S.samples, S.classes.begin[k], S.classes.begin[k + 1],
-                                 row0, p0, S.panels, S.cross[k].get(), S.width);
-            if (!S.wholeFromTable)
-                S.k->fast.cross_sums_block(S.logs.get(), S.samples, 0, S.samples, row0, p0, S.panels,
-                                 S.cross[3].get(), S.width);
-
-            const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
-            for (std::size_t g1 = row0; g1 < rowEnd; ++g1) {
-                const std::size_t r = g1 - row0;
-                char* pe = put_uint(prefix, i);
-                *pe++ = '\t';
-                pe = put_uint(pe, g1);
-                *pe++ = '\t';
-                const std::size_t prefixLen = static_cast<std::size_t>(pe - prefix);
-                estimate_row(S, r, g1);
-
-                for (std::size_t g2 = g1 + 1; g2 < genes; ++g2) {
-                    ++counts.pairs;
-                    const std::size_t j = g2 - g1 - 1;
-                    long long micro;
-                    char* p = line_space(out);
-                    if (quick_pruned_micro(S.T[j], S.errT[j], S.logSum[j], S.quick, micro)) {
-                        ++counts.prunings;
-                        // Fixed-size copies: the line buffer has room to spare.
-                        std::memcpy(p, prefix, sizeof prefix);
-                        p += prefixLen;
-                        std::memcpy(p, S.geneText[g2].text, sizeof S.geneText[g2].text);
-                        p += S.geneText[g2].length;
-                        p = put_text(p, "0\t", 2);
-                        p = put_negative_micro(p, micro);
-                        p = put_text(p, "\t1.0\t1.0\n", 9);
-                    } else {
-                        double pMc = 0.0, lda = 0.0, pIt = 0.0;
-                        const int flag = exact_pair(S, r, g1, j, pMc, lda, pIt);
-                        if (flag != kAllComputed)
-                            ++counts.prunings;
-                        p = format_line(p, prefix, prefixLen, g2, flag, pMc, lda, pIt);
-                    }
-                    out.used = static_cast<std::size_t>(p - out.buffer.data());
-                }
-                // Once per gene row: a row of pairs that all reach the
-                // interaction test takes a fraction of a second at most.
-                if (int sig = pending_interrupt())
-                    die_by_signal(out, sig);
-                flush_if_stale(out);
-            }
+    // A workspace per thread, made by its own thread on first use.
+    std::vector<std::unique_ptr<ScanWorkspace>> workspaces(threads);
+    const UnitWork work = [&](std::size_t u, unsigned w, UnitOutput& out, const std::atomic<bool>& stop) {
+        if (!workspaces[w]) {
+            workspaces[w] = std::make_unique<ScanWorkspace>(kernels);
+            make_workspace(T, *workspaces[w]);
         }
-    }
-    close_allele_reader(alleles);
-    close_result_writer(out);
-    return counts;
+        return scan_unit(T, *workspaces[w], G, alleles, first, unit_at(plan, u), out, stop);
+    };
+    const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
+    const Progress progress = start_progress(options.progress, plan_pairs(plan));
+    const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, done); };
+
+    const RunOutcome outcome = run_in_order(plan.units, threads, work, write, tick);
+    end_progress(progress);
+    if (outcome.end == RunEnd::interrupted)
+        die_by_signal(sink, outcome.signal);
+    if (outcome.end == RunEnd::writeFailed)
+        output_write_failed();
+    if (fault)
+        error(fault);
+    close_result_sink(sink);
+    return ScanCounts{outcome.pairs, outcome.prunings};
 }

@@ -11,14 +11,15 @@ namespace {
 // 4 characters and its newline) is exactly one piece.
 constexpr std::size_t kAlleleBufferSize = 6;
 
-void open_allele_file(AlleleReader& reader, const char* path)
+const char* open_allele_file(AlleleReader& reader, const char* path)
 {
     reader.file = std::fopen(path, "r");
     if (reader.file == nullptr)
-        error("Error: Cannot open the allele file.");
+        return "Error: Cannot open the allele file.";
     reader.reads = 0;
     if (reader.buffer.size != kAlleleBufferSize)
         allocate_line_buffer(reader.buffer, kAlleleBufferSize);
+    return nullptr;
 }
 
 // Closes the reader of one lookup however the lookup ends.
@@ -29,33 +30,42 @@ struct ReaderCloser {
 
 }  // namespace
 
-void lookup_allele(AlleleReader& reader, unsigned k, char& allele, const char* path)
+const char* find_allele(AlleleReader& reader, unsigned k, char& allele, const char* path)
 {
     // k + 1 successful reads end on line k; in 64 bits so k = UINT_MAX works.
     const std::uint64_t wanted = static_cast<std::uint64_t>(k) + 1;
     if (reader.file != nullptr && reader.reads >= wanted)
         close_allele_reader(reader);
-    if (reader.file == nullptr)
-        open_allele_file(reader, path);
+    if (reader.file == nullptr) {
+        if (const char* fault = open_allele_file(reader, path))
+            return fault;
+    }
 
     // At least one read happens here, so `length` describes line k's piece.
     std::size_t length = 0;
     while (reader.reads < wanted) {
         if (!read_line(reader.buffer, reader.file, length)) {
             if (std::ferror(reader.file))
-                error("Error: Aborted due to input error (allele data).");
+                return "Error: Aborted due to input error (allele data).";
             // Fewer than k + 1 lines: there is no line for this SNP.
-            error("Error: Invalid data in allele data.");
+            return "Error: Invalid data in allele data.";
         }
         ++reader.reads;
     }
     // The piece must be a whole line: its newline read, or the file ended.
     if (!ends_with_newline(reader.buffer, length) && !std::feof(reader.file))
-        error("Error: Invalid format in allele data.");
+        return "Error: Invalid format in allele data.";
     const char first = reader.buffer.data[0];
     if (!is_nucleotide(first))
-        error("Error: Invalid data in allele data.");
+        return "Error: Invalid data in allele data.";
     allele = first;
+    return nullptr;
+}
+
+void lookup_allele(AlleleReader& reader, unsigned k, char& allele, const char* path)
+{
+    if (const char* fault = find_allele(reader, k, allele, path))
+        error(fault);
 }
 
 void close_allele_reader(AlleleReader& reader)

@@ -23,4 +23,8 @@ struct AlleleReader {
 };
 
 void lookup_allele(AlleleReader& reader, unsigned k, char& allele, const char* path);
+// The same lookup that hands a fault back instead of ending the process: the
+// message lookup_allele would print, or nullptr. A threaded scan first
+// finishes the SNPs before the faulty one, then reports it.
+const char* find_allele(AlleleReader& reader, unsigned k, char& allele, const char* path);
 void close_allele_reader(AlleleReader& reader);

@@ -1,0 +1,105 @@
+#include "driver/study_options.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "io/error.hpp"
+
+namespace {
+
+// Whole decimal number, nothing else.
+bool parse_number(const char* text, const char* end, std::uint64_t& value)
+{
+    if (text == end)
+        return false;
+    const auto r = std::from_chars(text, end, value);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+void parse_threads(const char* text, StudyOptions& o)
+{
+    std::uint64_t value = 0;
+    if (!parse_number(text, text + std::strlen(text), value) || value < 1 || value > 1024)
+        error("Error: --threads takes a whole number from 1 to 1024, not \"" + std::string(text) + "\".");
+    o.threads = static_cast<unsigned>(value);
+}
+
+void parse_snps(const char* text, StudyOptions& o)
+{
+    const char* end = text + std::strlen(text);
+    const char* dash = std::strchr(text, '-');
+    if (!dash || !parse_number(text, dash, o.firstSnp) || !parse_number(dash + 1, end, o.lastSnp) ||
+        o.firstSnp > o.lastSnp)
+        error("Error: --snps takes FIRST-LAST, two SNP indices counted from 0 with FIRST <= LAST, not \"" +
+              std::string(text) + "\".");
+    o.snpRange = true;
+}
+
+// A classic short-option word: does it leave the next word as its argument?
+bool takes_next_word(const char* word)
+{
+    for (const char* c = word + 1; *c; ++c)
+        if (std::strchr("geao", *c))
+            return c[1] == '\0';
+    return false;
+}
+
+}  // namespace
+
+void take_study_options(int& argc, char** argv, StudyOptions& o)
+{
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        const char* value = nullptr;
+        auto named = [&](const char* name, bool hasValue) {
+            const std::size_t len = std::strlen(name);
+            if (std::strncmp(word, name, len) != 0)
+                return false;
+            if (!hasValue)
+                return word[len] == '\0';
+            if (word[len] == '=') {
+                value = word + len + 1;
+                return true;
+            }
+            if (word[len] != '\0')
+                return false;
+            if (i + 1 >= argc)
+                error(std::string("Error: ") + name + " needs a value.");
+            value = argv[++i];
+            return true;
+        };
+        if (std::strcmp(word, "--") == 0) {
+            while (i < argc)
+                argv[kept++] = argv[i++];
+            break;
+        }
+        if (named("--threads", true))
+            parse_threads(value, o);
+        else if (named("--snps", true))
+            parse_snps(value, o);
+        else if (named("--omit-pruned", false))
+            o.omitPruned = true;
+        else if (named("--bgzip", false))
+            o.bgzip = true;
+        else {
+            argv[kept++] = argv[i];
+            if (word[0] == '-' && word[1] != '-' && word[1] != '\0' && takes_next_word(word) && i + 1 < argc)
+                argv[kept++] = argv[++i];
+            continue;
+        }
+        o.any = true;
+    }
+    argv[kept] = nullptr;
+    argc = kept;
+}
+
+void check_snp_range(const StudyOptions& o, int snps)
+{
+    if (!o.snpRange)
+        return;
+    if (snps <= 0 || o.lastSnp >= static_cast<std::uint64_t>(snps))
+        error("Error: --snps " + std::to_string(o.firstSnp) + "-" + std::to_string(o.lastSnp) +
+              " is outside the genotype file's SNPs 0-" + std::to_string(snps - 1) + ".");
+}
