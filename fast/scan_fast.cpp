@@ -499,6 +499,7 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     };
     const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
     const Progress progress = start_progress(options.progress, plan_pairs(plan));
+    show_progress(progress, 0);
     const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, done); };
 
     const RunOutcome outcome = run_in_order(plan.units, threads, work, write, tick);

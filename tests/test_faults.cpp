@@ -28,28 +28,34 @@ struct Outcome {
 
 // Runs `program` on `in` through a shell that sets `limits` first. A device
 // given as the result file is neither removed nor read back.
-Outcome run_program(const std::string& program, const Inputs& in, const std::string& output, const std::string& limits)
+Outcome run_program(const std::string& program, const Inputs& in, const std::string& output, const std::string& limits,
+                    const std::vector<std::string>& options = {})
 {
     const bool device = output.rfind("/dev/", 0) == 0;
     if (!device)
         std::remove(output.c_str());
     std::vector<std::string> argv = morv_argv(in, output);
     argv[0] = program;
+    argv.insert(argv.begin() + 1, options.begin(), options.end());
     argv.insert(argv.begin(), {"sh", "-c", limits + " exec \"$0\" \"$@\""});
     const RunResult r = run("/bin/sh", argv, "0.5\n");
     return {r, device ? "" : read_file(output)};
 }
 
-// Both programs on the same input; returns the reference's outcome.
+// Both programs on the same input, morv also on three threads; returns the
+// reference's outcome.
 Outcome expect_same(const Inputs& in, const std::string& output, const std::string& limits = "")
 {
     const Outcome ref = run_program(MORV_REFERENCE_BIN, in, output, limits);
-    const Outcome fast = run_program(MORV_BIN, in, output, limits);
-    EXPECT_EQ(fast.run.status, ref.run.status);
-    EXPECT_EQ(fast.run.signal, ref.run.signal);
-    EXPECT_EQ(fast.run.err, ref.run.err);
-    EXPECT_EQ(fast.run.out, ref.run.out);
-    EXPECT_TRUE(fast.result == ref.result) << fast.result.size() << " bytes of results against " << ref.result.size();
+    for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--threads", "3"}}) {
+        SCOPED_TRACE(options.empty() ? "morv" : "morv --threads 3");
+        const Outcome fast = run_program(MORV_BIN, in, output, limits, options);
+        EXPECT_EQ(fast.run.status, ref.run.status);
+        EXPECT_EQ(fast.run.signal, ref.run.signal);
+        EXPECT_EQ(fast.run.err, ref.run.err);
+        EXPECT_EQ(fast.run.out, ref.run.out);
+        EXPECT_TRUE(fast.result == ref.result) << fast.result.size() << " bytes of results against " << ref.result.size();
+    }
     return ref;
 }
 
@@ -145,12 +151,16 @@ TEST(Faults, InterruptionLeavesTheLinesBeforeIt)
     ASSERT_EQ(run(MORV_REFERENCE_BIN, morv_argv(in, dir.file("full.txt")), "0\n").status, 0);
     const std::string full = read_file(dir.file("full.txt")), fifo = dir.file("out.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string program : {MORV_BIN, MORV_REFERENCE_BIN}) {
+    for (const std::string options : {"", "--threads", MORV_REFERENCE_BIN}) {
+        const std::string program = options == MORV_REFERENCE_BIN ? options : MORV_BIN;
+        std::vector<std::string> argv = morv_argv(in, fifo);
+        if (options == "--threads")
+            argv.insert(argv.begin() + 1, {"--threads", "3"});
         for (int sig : {SIGINT, SIGTERM}) {
-            SCOPED_TRACE(program + ", signal " + std::to_string(sig));
+            SCOPED_TRACE(program + " " + options + ", signal " + std::to_string(sig));
             const int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
             fcntl(fd, F_SETPIPE_SZ, 65536);
-            const Started p = start(program, morv_argv(in, fifo), "0\n");
+            const Started p = start(program, argv, "0\n");
             std::string result;
             char chunk[4096];
             const auto read_chunk = [&] {
@@ -162,8 +172,8 @@ TEST(Faults, InterruptionLeavesTheLinesBeforeIt)
             while (std::count(result.begin(), result.end(), '\n') < 4 && running(p.pid))
                 if (poll(&ready, 1, 100) > 0)
                     read_chunk();
-            // Beyond what was read, the pipe and the fast scan's 1 MiB buffer, more
-            // than that buffer remains: the fast scan writes, and sees the signal.
+            // Beyond what was read and the pipe, more than the fast scan holds
+            // in finished units remains: it writes, and sees the signal.
             ASSERT_GT(full.size(), result.size() + fcntl(fd, F_GETPIPE_SZ) + 2 * ((1u << 20) + 1024));
             kill(p.pid, sig);
             for (bool ended = false; !ended;) {
@@ -181,7 +191,7 @@ TEST(Faults, InterruptionLeavesTheLinesBeforeIt)
             ASSERT_GE(lines.size(), 4u);
             EXPECT_EQ(result.back(), '\n');
             EXPECT_EQ(full.compare(0, result.size(), result), 0);
-            // The fast scan stops, after a flush, at the end of a gene row.
+            // The fast scan stops after a finished unit: at the end of a gene row.
             const std::size_t g2 = lines.back().find('\t', lines.back().find('\t') + 1) + 1;
             if (program == MORV_BIN) {
                 EXPECT_EQ(lines.back().substr(g2, lines.back().find('\t', g2) - g2), "64") << lines.back();
