@@ -9,11 +9,13 @@ runs the vectorised numpy MC scan (single BLAS thread, closed-form tail).
 
     bench/run_benchmarks.py [--build build] [--out bench/out] [--repeat 5]
                             [--reference-repeat 1] [--no-reference] [--no-peer]
-                            [--only NAME] [--baseline OTHER_BUILD]
+                            [--only NAME] [--baseline OTHER_BUILD] [--threads N]
 
 --baseline runs OTHER_BUILD/morv (an earlier version, say) taking turns with
 this build's morv, checks that it writes the same bytes, and prints its time
-as a ratio to morv's.
+as a ratio to morv's. --threads N (default 2; 1 to skip) also runs morv on N
+threads, taking turns with the single-thread runs, checks that it writes the
+same bytes, and prints the speed-up over one thread.
 """
 import argparse
 import os
@@ -27,8 +29,8 @@ PEER = os.path.join(ROOT, "bench", "mc_numpy.py")
 
 # name, simulator options, thresholds to run at
 DATASETS = [
-    ("screen", ["--samples", "500", "--genes", "200", "--snps", "50", "--seed", "11"], ["1e-4", "0"]),
-    ("loose", ["--samples", "500", "--genes", "100", "--snps", "20", "--seed", "12",
+    ("screen", ["--samples", "500", "--genes", "200", "--snps", "400", "--seed", "11"], ["1e-4", "0"]),
+    ("loose", ["--samples", "500", "--genes", "100", "--snps", "200", "--seed", "12",
                "--random-effects", "0.01", "--maf", "0.4"], ["0.05"]),
     ("wide", ["--samples", "200", "--genes", "2000", "--snps", "2", "--seed", "13"], ["1e-4", "0"]),
 ]
@@ -92,6 +94,7 @@ def main():
     ap.add_argument("--no-peer", action="store_true")
     ap.add_argument("--only", help="run only this data set")
     ap.add_argument("--baseline", help="a build folder whose morv to time against this one")
+    ap.add_argument("--threads", type=int, default=2, help="also run morv on this many threads (1: skip)")
     args = ap.parse_args()
 
     if not args.no_peer:
@@ -121,11 +124,17 @@ def main():
             # state of a shared machine; each figure is the median of its runs.
             ref_runs = min(args.reference_repeat, args.repeat) if with_ref else 0
             walls, ref_walls, base_walls, peak, ref_peak = [], [], [], 0.0, 0.0
+            par_walls, par_peak = [], 0.0
             base_out = "%s.%s.baseline.txt" % (prefix, thr)
+            par_out = "%s.%s.threads.txt" % (prefix, thr)
             for i in range(args.repeat):
                 w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n")
                 walls.append(w)
                 peak = max(peak, m)
+                if args.threads > 1:
+                    w, m = run_measured([morv, "--threads", str(args.threads)] + files + ["-o", par_out], thr + "\n")
+                    par_walls.append(w)
+                    par_peak = max(par_peak, m)
                 if args.baseline:
                     base_walls.append(run_measured([os.path.join(args.baseline, "morv")] + files +
                                                    ["-o", base_out], thr + "\n")[0])
@@ -136,6 +145,14 @@ def main():
             fast = statistics.median(walls)
             print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, "morv", fast, pairs / fast, peak, ""))
             sys.stdout.flush()
+            if args.threads > 1:
+                w = statistics.median(par_walls)
+                same = same_file(fast_out, par_out)
+                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.2fx  over 1 thread, files %s" % (
+                    name, thr, "morv -t%d" % args.threads, w, pairs / w, par_peak, fast / w,
+                    "identical" if same else "DIFFER"))
+                if not same:
+                    sys.exit("result files differ: %s %s" % (fast_out, par_out))
             if args.baseline:
                 w = statistics.median(base_walls)
                 same = same_file(fast_out, base_out)
