@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "driver/bgzf_blocks.hpp"
@@ -394,24 +395,34 @@ bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
 }
 
 // ln(det3) * N of every pair, exact, row block by row block: what the scan
-// of each SNP reads instead of computing it again.
-void build_whole_terms(ScanTables& T)
+// of each SNP reads instead of computing it again. Threads take every
+// threads-th block; each entry is computed alone, so the table is the same.
+void build_whole_terms(ScanTables& T, unsigned threads)
 {
     const std::size_t genes = T.genes;
     T.wholeTerm.resize(genes * (genes - 1) / 2);
-    AlignedDoubles cross3 = aligned_doubles(kRowBlock * T.width + kVectorPad);
-    for (std::size_t row0 = 0; row0 < genes - 1; row0 += kRowBlock) {
-        T.k->fast.cross_sums_block(T.logs.get(), T.samples, 0, T.samples, row0, row0 / kPanel, T.panels,
-                                   cross3.get(), T.width);
-        const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
-        for (std::size_t g1 = row0; g1 < rowEnd; ++g1)
-            for (std::size_t g2 = g1 + 1; g2 < genes; ++g2)
-                T.wholeTerm[pair_index(genes, g1, g2)] = whole_term(T, cross3.get(), g1 - row0, g1, g2);
-    }
+    const auto blocks = [&T, genes, threads](unsigned t) {
+        AlignedDoubles cross3 = aligned_doubles(kRowBlock * T.width + kVectorPad);
+        for (std::size_t row0 = t * kRowBlock; row0 < genes - 1; row0 += threads * kRowBlock) {
+            T.k->fast.cross_sums_block(T.logs.get(), T.samples, 0, T.samples, row0, row0 / kPanel, T.panels,
+                                       cross3.get(), T.width);
+            const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
+            for (std::size_t g1 = row0; g1 < rowEnd; ++g1)
+                for (std::size_t g2 = g1 + 1; g2 < genes; ++g2)
+                    T.wholeTerm[pair_index(genes, g1, g2)] = whole_term(T, cross3.get(), g1 - row0, g1, g2);
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(blocks, t);
+    blocks(0);
+    for (std::thread& thread : pool)
+        thread.join();
 }
 
 void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, ExpressionMatrix& E,
-                    ublas::matrix<double>& geneMoments, const ScanOptions& options, unsigned snps)
+                    ublas::matrix<double>& geneMoments, const ScanOptions& options, unsigned snps,
+                    unsigned threads)
 {
     T.k = &kernels;
     T.samples = static_cast<std::size_t>(n);
@@ -446,7 +457,7 @@ void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, Exp
     }
     const std::size_t pairsPerSnp = T.genes > 1 ? T.genes * (T.genes - 1) / 2 : 0;
     if (snps > 1 && pairsPerSnp > 0 && pairsPerSnp * sizeof(double) <= kWholeTermBytes)
-        build_whole_terms(T);
+        build_whole_terms(T, threads);
 }
 
 // The reference alleles of SNPs [first, end), looked up in order. A fault
@@ -482,9 +493,9 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     const char* fault = read_alleles(paths, first, end, alleles);
     const unsigned scanEnd = first + static_cast<unsigned>(alleles.size());
 
-    ScanTables T;
-    prepare_tables(T, kernels, threshold, E, geneMoments, options, scanEnd - first);
     const unsigned threads = std::max(1u, options.threads);
+    ScanTables T;
+    prepare_tables(T, kernels, threshold, E, geneMoments, options, scanEnd - first, threads);
     const std::uint64_t total = std::uint64_t(scanEnd - first) * (T.genes > 1 ? T.genes * (T.genes - 1) / 2 : 0);
     const ScanPlan plan = plan_scan(first, scanEnd, T.genes, unit_target_pairs(total, threads), kRowBlock);
 
