@@ -97,34 +97,48 @@ RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& wor
             pool.emplace_back(worker_loop, std::ref(R), std::cref(work), w);
     }
 
+    // Writes the next unit, which is finished; false when the write failed.
+    // Only this thread moves nextWrite, and a written slot is cleared before
+    // a worker may take the unit a window later into it.
+    const auto write_next = [&] {
+        Slot& slot = R.slots[R.nextWrite % R.window];
+        if (!sink(slot.out)) {
+            outcome.end = RunEnd::writeFailed;
+            return false;
+        }
+        outcome.pairs += slot.out.pairs;
+        outcome.prunings += slot.out.prunings;
+        {
+            std::lock_guard<std::mutex> lock(R.m);
+            slot.done = false;
+            ++R.nextWrite;
+        }
+        R.room.notify_all();
+        return true;
+    };
+    const auto next_done = [&] {
+        std::lock_guard<std::mutex> lock(R.m);
+        return R.slots[R.nextWrite % R.window].done;
+    };
+
     using Clock = std::chrono::steady_clock;
     auto nextTick = Clock::now() + std::chrono::milliseconds(500);
     while (R.nextWrite < units) {
-        std::unique_lock<std::mutex> lock(R.m);
-        Slot& slot = R.slots[R.nextWrite % R.window];
-        R.finished.wait_until(lock, nextTick, [&] {
-            return slot.done || R.stop || pending_interrupt() != 0;
-        });
-        if (slot.done) {
-            lock.unlock();
-            if (!sink(slot.out)) {
-                outcome.end = RunEnd::writeFailed;
-                R.stop = true;
-                break;
-            }
-            outcome.pairs += slot.out.pairs;
-            outcome.prunings += slot.out.prunings;
-            lock.lock();
-            slot.done = false;
-            ++R.nextWrite;
-            lock.unlock();
-            R.room.notify_all();
-            // A signal that came during a long write: stop taking new units.
-            if (pending_interrupt() != 0)
-                break;
-        } else if (R.stop || pending_interrupt() != 0) {
-            break;
+        bool ready;
+        {
+            std::unique_lock<std::mutex> lock(R.m);
+            const Slot& slot = R.slots[R.nextWrite % R.window];
+            R.finished.wait_until(lock, nextTick, [&] {
+                return slot.done || R.stop || pending_interrupt() != 0;
+            });
+            ready = slot.done;
         }
+        // A signal, also one that came during a long write, stops the run
+        // at the next unit.
+        if (ready && !write_next())
+            break;
+        if ((!ready && R.stop) || pending_interrupt() != 0)
+            break;
         if (Clock::now() >= nextTick) {
             if (tick)
                 tick(outcome.pairs);
@@ -149,16 +163,7 @@ RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& wor
         for (std::thread& t : pool)
             t.join();
         pool.clear();
-        while (outcome.end != RunEnd::writeFailed && R.nextWrite < units &&
-               R.slots[R.nextWrite % R.window].done) {
-            const Slot& slot = R.slots[R.nextWrite % R.window];
-            if (!sink(slot.out)) {
-                outcome.end = RunEnd::writeFailed;
-                break;
-            }
-            outcome.pairs += slot.out.pairs;
-            outcome.prunings += slot.out.prunings;
-            ++R.nextWrite;
+        while (outcome.end != RunEnd::writeFailed && R.nextWrite < units && next_done() && write_next()) {
         }
     }
     for (std::thread& t : pool)
