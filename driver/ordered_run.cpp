@@ -76,6 +76,35 @@ struct SignalsBlocked {
     ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
 };
 
+// One thread: compute a unit, write it, and so on, as a single-threaded
+// program does; signals are noticed between units.
+RunOutcome run_inline(std::size_t units, const UnitWork& work, const UnitSink& sink, const ProgressTick& tick)
+{
+    RunOutcome outcome;
+    UnitOutput out;
+    const std::atomic<bool> never{false};
+    auto nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    for (std::size_t u = 0; u < units; ++u) {
+        if (int sig = pending_interrupt()) {
+            outcome.end = RunEnd::interrupted;
+            outcome.signal = sig;
+            break;
+        }
+        work(u, 0, out, never);
+        if (!sink(out)) {
+            outcome.end = RunEnd::writeFailed;
+            break;
+        }
+        outcome.pairs += out.pairs;
+        outcome.prunings += out.prunings;
+        if (tick && std::chrono::steady_clock::now() >= nextTick) {
+            tick(outcome.pairs);
+            nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        }
+    }
+    return outcome;
+}
+
 }  // namespace
 
 RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& work,
@@ -84,7 +113,8 @@ RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& wor
     RunOutcome outcome;
     if (units == 0)
         return outcome;
-    threads = std::max(1u, threads);
+    if (threads <= 1)
+        return run_inline(units, work, sink, tick);
     SharedRun R;
     R.units = units;
     R.window = 2 * std::size_t(threads) + 2;

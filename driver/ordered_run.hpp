@@ -43,6 +43,7 @@ struct RunOutcome {
 // units waiting for a slow one. SIGINT and SIGTERM (recorded by the handlers
 // of result_sink.hpp) stop the workers; the run then returns after writing
 // every unit finished before the first unfinished one. An exception in a
-// worker (say, out of memory) is rethrown here after the same.
+// worker (say, out of memory) is rethrown here after the same. On one thread
+// there are no workers: the calling thread computes and writes in turn.
 RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& work,
                         const UnitSink& sink, const ProgressTick& tick);
