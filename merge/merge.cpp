@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <htslib/bgzf.h>
 
 #include "driver/bgzf_blocks.hpp"
 #include "merge/merge_error.hpp"
@@ -86,7 +87,7 @@ void check_same_header(const ShardFile& a, const ShardFile& b)
 
 }  // namespace
 
-ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& paths)
+ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& paths, std::size_t pieceBytes)
 {
     std::vector<ShardFile> shards;
     for (const std::string& path : paths)
@@ -103,10 +104,11 @@ ShardRecord merge_shards(const std::string& out, const std::vector<std::string>&
             fail("-o " + out + " is one of the shards: merge into a new file");
     }
 
-    OutputFile merged(out);
+    pieceBytes = std::max<std::size_t>(pieceBytes, BGZF_MAX_BLOCK_SIZE);
+    OutputFile merged(out, pieceBytes);
     copy_header(shards.front(), merged);
     for (const ShardFile& s : shards)
-        copy_body(s, merged);
+        copy_body(s, merged, pieceBytes);
     if (total.bgzip)
         put(merged, bgzf_eof_block().data(), bgzf_eof_block().size());
     // A record must never describe another file than the one beside it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,4 +15,9 @@
 // checked first: the records (present, alike, contiguous ranges), then each
 // file (compression, header, complete). Throws MergeError; OUT and its
 // record are then left as they were.
-ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& shards);
+//
+// `pieceBytes`: how much is read from a shard and buffered for OUT at a time
+// (at least a BGZF block); large, so that hundreds of GB stream fast.
+constexpr std::size_t kMergePieceBytes = std::size_t(8) << 20;
+ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& shards,
+                         std::size_t pieceBytes = kMergePieceBytes);

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kBufferBytes = std::size_t(8) << 20;
-
 std::string temporary_beside(const std::string& path)
 {
     const std::filesystem::path p(path);
@@ -34,12 +32,12 @@ void write_all(int fd, const char* data, std::size_t size, const std::string& sh
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& p) : path(p), temporary(temporary_beside(p))
+OutputFile::OutputFile(const std::string& p, std::size_t bufferBytes) : path(p), temporary(temporary_beside(p))
 {
     fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         throw MergeError("cannot create " + path + " (as " + temporary + "): " + std::strerror(errno));
-    buffer.resize(kBufferBytes);
+    buffer.resize(bufferBytes);
 }
 
 OutputFile::~OutputFile()

@@ -9,7 +9,7 @@
 // written, and a refusal part-way leaves nothing behind (the destructor
 // removes the temporary unless commit_output() renamed it).
 struct OutputFile {
-    explicit OutputFile(const std::string& path);
+    OutputFile(const std::string& path, std::size_t bufferBytes);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

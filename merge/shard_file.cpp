@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr std::size_t kReadBytes = std::size_t(8) << 20;
 // A BGZF block's gzip header with its BC field, and the CRC32 and ISIZE after the data.
 constexpr std::size_t kBlockHeader = 18, kBlockTrailer = 8;
 // The three header lines are short: a file without three newlines this early has none.
@@ -147,7 +146,7 @@ struct Pieces {
     const std::string& path;
     int fd;
     std::uint64_t next, end;
-    std::vector<char> data = std::vector<char>(kReadBytes);
+    std::vector<char> data;
     std::size_t at = 0, filled = 0;
 };
 
@@ -160,7 +159,8 @@ bool have(Pieces& p, std::size_t want)
     std::memmove(p.data.data(), p.data.data() + p.at, p.filled - p.at);
     p.filled -= p.at;
     p.at = 0;
-    const std::size_t asked = static_cast<std::size_t>(std::min<std::uint64_t>(p.data.size() - p.filled, p.end - p.next));
+    const std::size_t asked =
+        static_cast<std::size_t>(std::min<std::uint64_t>(p.data.size() - p.filled, p.end - p.next));
     if (read_at(p.fd, p.data.data() + p.filled, asked, p.next, p.path) != asked)
         fail(p.path + " got shorter while being merged");
     p.next += asked;
@@ -227,9 +227,8 @@ void inspect_shard(ShardFile& s)
     if (kind == gzip)
         fail(s.path + " is gzip-compressed but not BGZF (morv --bgzip writes BGZF)");
     if ((kind == bgzf) != s.record.bgzip)
-        fail(s.path + (kind == bgzf ? " is BGZF-compressed but its record " + shard_record_path(s.path) + " says bgzip 0"
-                                    : " is not BGZF-compressed but its record " + shard_record_path(s.path) +
-                                          " says bgzip 1"));
+        fail(s.path + (kind == bgzf ? " is" : " is not") + " BGZF-compressed but its record " +
+             shard_record_path(s.path) + (kind == bgzf ? " says bgzip 0" : " says bgzip 1"));
     if (s.record.bgzip)
         inspect_bgzf(s, file.fd, static_cast<std::uint64_t>(st.st_size));
     else
@@ -243,10 +242,10 @@ void copy_header(const ShardFile& s, OutputFile& out)
     put(out, header.data(), header.size());
 }
 
-void copy_body(const ShardFile& s, OutputFile& out)
+void copy_body(const ShardFile& s, OutputFile& out, std::size_t pieceBytes)
 {
     const OpenFile file(s.path);
-    Pieces pieces{s.path, file.fd, s.bodyBegin, s.bodyEnd};
+    Pieces pieces{s.path, file.fd, s.bodyBegin, s.bodyEnd, std::vector<char>(pieceBytes)};
     if (s.record.bgzip)
         copy_bgzf(s, pieces, out);
     else

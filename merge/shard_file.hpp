@@ -34,4 +34,5 @@ void copy_header(const ShardFile& shard, OutputFile& out);
 // Appends the shard's result lines: a plain file's bytes, counted against
 // the record's pairs; a BGZF file's blocks as they are, each one's header
 // checked, the last lines checked to end with a newline. Throws MergeError.
-void copy_body(const ShardFile& shard, OutputFile& out);
+// Reads `pieceBytes` (at least a BGZF block) at a time.
+void copy_body(const ShardFile& shard, OutputFile& out, std::size_t pieceBytes);
