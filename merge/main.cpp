@@ -1,12 +1,12 @@
 // morv-merge: joins the result files of morv runs over consecutive SNP
 // ranges (shards) into the file of one run over the whole range.
+#include <exception>
 #include <iostream>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "merge/merge.hpp"
-#include "merge/merge_error.hpp"
 #include "merge/options.hpp"
 
 int main(int argc, char** argv)
@@ -20,10 +20,10 @@ int main(int argc, char** argv)
         const ShardRecord total = merge_shards(o.out, o.shards);
         std::cout << "#pairs: " << total.pairs << "\n#prunings: " << total.prunings << "\n";
         return 0;
-    } catch (const MergeError& e) {
-        std::cerr << "morv-merge: " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         std::cerr << "morv-merge: not enough memory\n";
+    } catch (const std::exception& e) {  // MergeError: the file(s) and the problem
+        std::cerr << "morv-merge: " << e.what() << "\n";
     }
     return 1;
 }
