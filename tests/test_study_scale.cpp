@@ -11,9 +11,6 @@
 
 #include "driver/scan_plan.hpp"
 #include "tests/support.hpp"
-#ifndef MORV_MERGE_BIN
-#define MORV_MERGE_BIN "/work/wt-merge/build/morv-merge"
-#endif
 
 namespace {
 

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The merged file, written under a hidden temporary name beside it
+// (".NAME.merging") and renamed only when complete: OUT is never seen half
+// written, and a refusal part-way leaves nothing behind (the destructor
+// removes the temporary unless commit_output() renamed it).
+struct OutputFile {
+    OutputFile(const std::string& path, std::size_t bufferBytes);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    std::string path, temporary;
+    int fd = -1;
+    std::vector<char> buffer;
+    std::size_t used = 0;
+    bool committed = false;
+};
+
+// Buffered; a large piece goes straight to the file. Throws MergeError.
+void put(OutputFile& out, const char* data, std::size_t size);
+
+// Writes what is buffered, closes and renames the temporary to the path.
+void commit_output(OutputFile& out);
