@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
 #include <vector>
 
 #include <boost/math/distributions/chi_squared.hpp>
@@ -43,9 +44,13 @@ void write_result_header(const std::string& path, double threshold, bool bgzip)
         output_open_failed();
     const std::string header = result_header(threshold);
     std::vector<char> bytes;
-    if (bgzip)
-        bgzf_compress_lines(header.data(), header.size(), -1, bytes);
-    else
+    if (bgzip) {
+        try {
+            bgzf_compress_lines(header.data(), header.size(), -1, bytes);
+        } catch (const std::runtime_error&) {
+            output_write_failed();
+        }
+    } else
         bytes.assign(header.begin(), header.end());
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fclose(f) != 0 || !ok)

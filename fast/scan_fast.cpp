@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -513,7 +514,13 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     show_progress(progress, 0);
     const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, done); };
 
-    const RunOutcome outcome = run_in_order(plan.units, threads, work, write, tick);
+    RunOutcome outcome;
+    try {
+        outcome = run_in_order(plan.units, threads, work, write, tick);
+    } catch (const std::runtime_error&) {
+        // The compressor refused a block: the file cannot be written.
+        output_write_failed();
+    }
     end_progress(progress);
     if (outcome.end == RunEnd::interrupted)
         die_by_signal(sink, outcome.signal);
