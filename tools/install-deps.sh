@@ -17,6 +17,7 @@ command -v make >/dev/null 2>&1 || need+=(make)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)        # morv-annotate, morv-qq: gzip result files
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)  # morv-qq draws with it
+command -v snakemake >/dev/null 2>&1 || need+=(snakemake)  # workflow/: shards on many cores or a cluster
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")
 done
