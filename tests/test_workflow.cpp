@@ -1,0 +1,108 @@
+// workflow/Snakefile run for real: the SNPs scanned in shards and merged must
+// give the bytes of one morv run over all of them, from morv's own inputs and
+// from a VCF through morv-prepare.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support.hpp"
+
+namespace {
+
+using namespace testsupport;
+
+const std::string kBin = std::filesystem::path(MORV_BIN).parent_path().string();
+
+RunResult run_tool(std::vector<std::string> argv, const std::string& input = "")
+{
+    argv.insert(argv.begin(), "env");
+    return run("/usr/bin/env", argv, input);
+}
+
+// The workflow on `config` (KEY=VALUE), its bookkeeping kept in `dir`.
+void run_workflow(const TempDir& dir, const std::vector<std::string>& config)
+{
+    if (std::system("command -v snakemake >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "snakemake is not installed (tools/install-deps.sh installs it)";
+    std::vector<std::string> argv = {"snakemake", "-s", MORV_SOURCE_DIR "/workflow/Snakefile", "--directory",
+                                     dir.path, "--quiet", "--cores", "2", "--config", "bin=" + kBin};
+    argv.insert(argv.end(), config.begin(), config.end());
+    const RunResult r = run_tool(argv);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// One morv run over every SNP: the result file and morv's last two lines.
+std::pair<std::string, std::string> one_run(const Inputs& in, const std::string& threshold, const std::string& output,
+                                            const std::vector<std::string>& options = {})
+{
+    std::vector<std::string> argv = morv_argv(in, output);
+    argv.insert(argv.begin() + 1, options.begin(), options.end());
+    const RunResult r = run(MORV_BIN, argv, threshold + "\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto counts = r.out.find("#pairs: ");
+    return {read_file(output), counts == std::string::npos ? r.out : r.out.substr(counts)};
+}
+
+// Seven SNPs, first line 4 * 7 + 1 characters long (trailing separator and
+// carriage return): 3 shards of 3, 2 and 2 SNPs.
+TEST(Workflow, ShardsMergeToOneRun)
+{
+    const TempDir dir;
+    const Inputs in = simulate(MORV_SIMULATE_BIN, dir, "40 7 6 1 --crlf --trailing-separator --random-effects 0.5");
+    run_workflow(dir, {"genotype=" + in.geno, "expression=" + in.expr, "allele=" + in.allele, "threshold=0.05",
+                       "shards=3", "threads=1", "out=" + dir.file("out")});
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const auto [results, counts] = one_run(in, "0.05", dir.file("one.txt"));
+    EXPECT_EQ(read_file(dir.file("out/results.txt")), results);
+    EXPECT_EQ(read_file(dir.file("out/logs/merge.log")), counts);
+    EXPECT_EQ(lines_of(read_file(dir.file("out/results.txt.shard"))).at(1), "snps 0-6");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/shards/shard_2.txt")));
+}
+
+// A study from its VCF, with more shards asked for than it has SNPs, the
+// options passed on, and the report at the end.
+TEST(Workflow, StudyFromVcfWithReport)
+{
+    const TempDir dir;
+    const int samples = 24, snps = 4, genes = 4;
+    std::string vcf = "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"GT\">\n"
+                      "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT",
+                matrix = "gene";
+    for (int s = 0; s < samples; ++s) {
+        vcf += "\tS" + std::to_string(s);
+        matrix += "\tS" + std::to_string(s);
+    }
+    const char* calls[] = {"\t0/0", "\t0/1", "\t1/1"};
+    for (int j = 0; j < snps; ++j) {
+        vcf += "\n1\t" + std::to_string(100 * (j + 1)) + "\trs" + std::to_string(j) + "\tA\tG\t.\t.\t.\tGT";
+        for (int s = 0; s < samples; ++s)
+            vcf += calls[(s * (j + 1) + s / 3) % 3];
+    }
+    for (int g = 0; g < genes; ++g) {
+        matrix += "\ng" + std::to_string(g);
+        for (int s = 0; s < samples; ++s)
+            matrix += "\t" + std::to_string(1 + (s * (g + 3) + g * s % 5) % 17);
+    }
+    run_workflow(dir, {"vcf=" + dir.write("s.vcf", vcf + "\n"), "expression_matrix=" + dir.write("m.tsv", matrix + "\n"),
+                       "threshold=0.5", "shards=9", "threads=2", "bgzip=true", "omit_pruned=true",
+                       "annotate_args=--flags 1,2", "out=" + dir.file("out")});
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const std::string prepared = dir.file("out/prepared/");
+    const Inputs in{prepared + "genotype.txt", prepared + "expression.txt", prepared + "allele.txt"};
+    const auto [results, counts] = one_run(in, "0.5", dir.file("one.txt"), {"--omit-pruned"});
+    EXPECT_EQ(run_tool({"gzip", "-dc", dir.file("out/results.txt.gz")}).out, results);
+    EXPECT_EQ(read_file(dir.file("out/logs/merge.log")), counts);
+    EXPECT_EQ(lines_of(read_file(dir.file("out/results.txt.gz.shard"))).at(1), "snps 0-3");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/shards/shard_3.txt.gz")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/shards/shard_4.txt.gz")));
+    const RunResult top =
+        run_tool({kBin + "/morv-annotate", "--results", dir.file("one.txt"), "--prepared", prepared, "--flags", "1,2"});
+    EXPECT_GT(lines_of(top.out).size(), 1u) << top.err;
+    EXPECT_EQ(read_file(dir.file("out/top.tsv")), top.out);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/qq.png")));
+}
+
+}  // namespace
