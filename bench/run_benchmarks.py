@@ -29,7 +29,7 @@ PEER = os.path.join(ROOT, "bench", "mc_numpy.py")
 
 # name, simulator options, thresholds to run at
 DATASETS = [
-    ("screen", ["--samples", "500", "--genes", "200", "--snps", "400", "--seed", "11"], ["1e-4", "0"]),
+    ("screen", ["--samples", "500", "--genes", "200", "--snps", "1000", "--seed", "11"], ["1e-4", "0"]),
     ("loose", ["--samples", "500", "--genes", "100", "--snps", "200", "--seed", "12",
                "--random-effects", "0.01", "--maf", "0.4"], ["0.05"]),
     ("wide", ["--samples", "200", "--genes", "2000", "--snps", "2", "--seed", "13"], ["1e-4", "0"]),

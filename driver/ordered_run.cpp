@@ -17,16 +17,79 @@ struct Slot {
     bool done = false;
 };
 
+// What the workers share; every field but `slots[i].out` is guarded by `m`.
+// A slot's output belongs to the worker computing its unit until `done`,
+// then to whichever thread writes it.
 struct SharedRun {
     std::mutex m;
-    std::condition_variable finished;  // a unit is done, or the run must stop
-    std::condition_variable room;      // the window moved on
+    std::condition_variable changed;  // a unit written, or the run stopping
+    std::condition_variable room;     // the window moved on
     std::size_t units = 0, window = 0;
     std::size_t nextClaim = 0, nextWrite = 0;
     std::vector<Slot> slots;
+    bool writing = false;  // a thread holds the writer's turn
+    bool writeFailed = false;
     std::atomic<bool> stop{false};
     std::exception_ptr failure;
+    std::uint64_t pairs = 0, prunings = 0;
+    const UnitSink* sink = nullptr;
 };
+
+// True once the run must stop. A signal is recorded by the handler in the
+// calling thread, whose wait may only notice it at its next timeout, so the
+// workers look for it too, between units and between writes.
+bool stopping(SharedRun& R)
+{
+    if (!R.stop && pending_interrupt() != 0) {
+        R.stop = true;
+        R.changed.notify_all();
+        R.room.notify_all();
+    }
+    return R.stop;
+}
+
+bool next_is_done(const SharedRun& R)
+{
+    return R.nextWrite < R.units && R.slots[R.nextWrite % R.window].done;
+}
+
+// Writes the next unit, which is finished, with the lock released during the
+// write; false when the write failed. The slot is cleared before a worker may
+// take the unit a window later into it.
+bool write_next(SharedRun& R, std::unique_lock<std::mutex>& lock)
+{
+    Slot& slot = R.slots[R.nextWrite % R.window];
+    lock.unlock();
+    const bool ok = (*R.sink)(slot.out);
+    lock.lock();
+    if (!ok) {
+        R.writeFailed = true;
+        R.stop = true;
+        return false;
+    }
+    R.pairs += slot.out.pairs;
+    R.prunings += slot.out.prunings;
+    slot.done = false;
+    ++R.nextWrite;
+    R.room.notify_all();
+    return true;
+}
+
+// Writes finished units in order for as long as the next one is finished.
+// Called with the lock held by a worker that has just finished a unit; one
+// worker at a time takes the writer's turn and gives it up when the next
+// unit is not ready, so the writing is spread over the workers and no
+// thread sits waiting as the writer.
+void write_ready_units(SharedRun& R, std::unique_lock<std::mutex>& lock)
+{
+    if (R.writing)
+        return;
+    R.writing = true;
+    while (!stopping(R) && next_is_done(R) && write_next(R, lock)) {
+    }
+    R.writing = false;
+    R.changed.notify_all();
+}
 
 void worker_loop(SharedRun& R, const UnitWork& work, unsigned w)
 {
@@ -35,7 +98,7 @@ void worker_loop(SharedRun& R, const UnitWork& work, unsigned w)
         {
             std::unique_lock<std::mutex> lock(R.m);
             R.room.wait(lock, [&] {
-                return R.stop || R.nextClaim == R.units || R.nextClaim < R.nextWrite + R.window;
+                return stopping(R) || R.nextClaim == R.units || R.nextClaim < R.nextWrite + R.window;
             });
             if (R.stop || R.nextClaim == R.units)
                 return;
@@ -51,18 +114,20 @@ void worker_loop(SharedRun& R, const UnitWork& work, unsigned w)
                 R.failure = std::current_exception();
             R.stop = true;
         }
-        {
-            std::lock_guard<std::mutex> lock(R.m);
-            slot.done = complete;
-        }
-        R.finished.notify_one();
-        if (!complete)
+        std::unique_lock<std::mutex> lock(R.m);
+        slot.done = complete;
+        if (!complete) {
+            R.changed.notify_all();
             return;
+        }
+        // After a stop the calling thread writes what is left, in order.
+        if (!R.stop)
+            write_ready_units(R, lock);
     }
 }
 
-// Workers never take SIGINT or SIGTERM: the writing thread does, so its waits
-// wake up at once and the signal is handled where the file is written.
+// Workers never take SIGINT or SIGTERM: the calling thread does, so its
+// wait wakes up at once and it stops the run.
 struct SignalsBlocked {
     sigset_t old;
     SignalsBlocked()
@@ -110,15 +175,15 @@ RunOutcome run_inline(std::size_t units, const UnitWork& work, const UnitSink& s
 RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& work,
                         const UnitSink& sink, const ProgressTick& tick)
 {
-    RunOutcome outcome;
     if (units == 0)
-        return outcome;
+        return RunOutcome{};
     if (threads <= 1)
         return run_inline(units, work, sink, tick);
     SharedRun R;
     R.units = units;
     R.window = 2 * std::size_t(threads) + 2;
     R.slots.resize(R.window);
+    R.sink = &sink;
 
     std::vector<std::thread> pool;
     {
@@ -127,77 +192,42 @@ RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& wor
             pool.emplace_back(worker_loop, std::ref(R), std::cref(work), w);
     }
 
-    // Writes the next unit, which is finished; false when the write failed.
-    // Only this thread moves nextWrite, and a written slot is cleared before
-    // a worker may take the unit a window later into it.
-    const auto write_next = [&] {
-        Slot& slot = R.slots[R.nextWrite % R.window];
-        if (!sink(slot.out)) {
-            outcome.end = RunEnd::writeFailed;
-            return false;
-        }
-        outcome.pairs += slot.out.pairs;
-        outcome.prunings += slot.out.prunings;
-        {
-            std::lock_guard<std::mutex> lock(R.m);
-            slot.done = false;
-            ++R.nextWrite;
-        }
-        R.room.notify_all();
-        return true;
-    };
-    const auto next_done = [&] {
-        std::lock_guard<std::mutex> lock(R.m);
-        return R.slots[R.nextWrite % R.window].done;
-    };
-
-    using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now() + std::chrono::milliseconds(500);
-    while (R.nextWrite < units) {
-        bool ready;
-        {
-            std::unique_lock<std::mutex> lock(R.m);
-            const Slot& slot = R.slots[R.nextWrite % R.window];
-            R.finished.wait_until(lock, nextTick, [&] {
-                return slot.done || R.stop || pending_interrupt() != 0;
+    // The calling thread only watches: progress, signals, the end.
+    RunOutcome outcome;
+    {
+        std::unique_lock<std::mutex> lock(R.m);
+        for (;;) {
+            R.changed.wait_for(lock, std::chrono::milliseconds(500), [&] {
+                return R.nextWrite == units || R.stop || pending_interrupt() != 0;
             });
-            ready = slot.done;
-        }
-        // A signal, also one that came during a long write, stops the run
-        // at the next unit.
-        if (ready && !write_next())
-            break;
-        if ((!ready && R.stop) || pending_interrupt() != 0)
-            break;
-        if (Clock::now() >= nextTick) {
-            if (tick)
-                tick(outcome.pairs);
-            nextTick = Clock::now() + std::chrono::milliseconds(500);
-        }
-    }
-
-    if (R.nextWrite < units) {
-        // Stopped early: whatever finished in order before the first unit
-        // that did not is still written, so the file holds whole lines.
-        {
-            std::lock_guard<std::mutex> lock(R.m);
-            R.stop = true;
-        }
-        R.room.notify_all();
-        if (outcome.end != RunEnd::writeFailed) {
-            if (int sig = pending_interrupt()) {
-                outcome.end = RunEnd::interrupted;
-                outcome.signal = sig;
+            if (R.nextWrite == units || R.stop || pending_interrupt() != 0)
+                break;
+            if (tick) {
+                const std::uint64_t done = R.pairs;
+                lock.unlock();
+                tick(done);
+                lock.lock();
             }
         }
-        for (std::thread& t : pool)
-            t.join();
-        pool.clear();
-        while (outcome.end != RunEnd::writeFailed && R.nextWrite < units && next_done() && write_next()) {
-        }
+        R.stop = true;
     }
+    R.room.notify_all();
     for (std::thread& t : pool)
         t.join();
+
+    // Stopped early: whatever finished in order before the first unit that
+    // did not is still written, so the file holds whole lines.
+    std::unique_lock<std::mutex> lock(R.m);
+    while (!R.failure && !R.writeFailed && next_is_done(R) && write_next(R, lock)) {
+    }
+    outcome.pairs = R.pairs;
+    outcome.prunings = R.prunings;
+    if (R.writeFailed) {
+        outcome.end = RunEnd::writeFailed;
+    } else if (R.nextWrite < units && !R.failure) {
+        outcome.end = RunEnd::interrupted;
+        outcome.signal = pending_interrupt();
+    }
     if (R.failure && outcome.end == RunEnd::finished)
         std::rethrow_exception(R.failure);
     return outcome;
