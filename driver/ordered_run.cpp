@@ -28,6 +28,7 @@ struct SharedRun {
     std::size_t nextClaim = 0, nextWrite = 0;
     std::vector<Slot> slots;
     bool writing = false;  // a thread holds the writer's turn
+    unsigned waitingForRoom = 0;
     bool writeFailed = false;
     std::atomic<bool> stop{false};
     std::exception_ptr failure;
@@ -71,7 +72,8 @@ bool write_next(SharedRun& R, std::unique_lock<std::mutex>& lock)
     R.prunings += slot.out.prunings;
     slot.done = false;
     ++R.nextWrite;
-    R.room.notify_all();
+    if (R.waitingForRoom > 0)
+        R.room.notify_all();
     return true;
 }
 
@@ -88,7 +90,10 @@ void write_ready_units(SharedRun& R, std::unique_lock<std::mutex>& lock)
     while (!stopping(R) && next_is_done(R) && write_next(R, lock)) {
     }
     R.writing = false;
-    R.changed.notify_all();
+    // The watching thread needs waking only for the end; it polls for the
+    // rest.
+    if (R.nextWrite == R.units || R.stop)
+        R.changed.notify_all();
 }
 
 void worker_loop(SharedRun& R, const UnitWork& work, unsigned w)
@@ -97,9 +102,11 @@ void worker_loop(SharedRun& R, const UnitWork& work, unsigned w)
         std::size_t u;
         {
             std::unique_lock<std::mutex> lock(R.m);
+            ++R.waitingForRoom;
             R.room.wait(lock, [&] {
                 return stopping(R) || R.nextClaim == R.units || R.nextClaim < R.nextWrite + R.window;
             });
+            --R.waitingForRoom;
             if (R.stop || R.nextClaim == R.units)
                 return;
             u = R.nextClaim++;

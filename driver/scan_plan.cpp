@@ -17,7 +17,7 @@ std::uint64_t row_pairs(std::size_t genes, std::size_t a, std::size_t b)
 
 std::uint64_t unit_target_pairs(std::uint64_t totalPairs, unsigned threads)
 {
-    constexpr std::uint64_t kMost = 1u << 17, kLeast = 1u << 10;
+    constexpr std::uint64_t kMost = 1u << 15, kLeast = 1u << 10;
     const std::uint64_t share = totalPairs / (16 * std::uint64_t(std::max(1u, threads)));
     return std::clamp(share, kLeast, kMost);
 }
