@@ -36,8 +36,9 @@ DATASETS = [
 ]
 
 
-def run_measured(argv, stdin_text=None, env=None):
-    """Runs argv with wait4 to get this child's own peak memory."""
+def run_measured(argv, stdin_text=None, env=None, quiet=False):
+    """Runs argv with wait4 to get the peak memory of it and the children it
+    waited for; quiet also silences standard error."""
     start = time.perf_counter()
     rfd, wfd = os.pipe()
     pid = os.fork()
@@ -46,9 +47,11 @@ def run_measured(argv, stdin_text=None, env=None):
         os.close(wfd)
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, 1)
+        if quiet:
+            os.dup2(devnull, 2)
         if env is not None:
             os.execve(argv[0], argv, env)
-        os.execv(argv[0], argv)
+        os.execvp(argv[0], argv)
     os.close(rfd)
     if stdin_text:
         os.write(wfd, stdin_text.encode())

@@ -24,44 +24,11 @@ import gzip
 import os
 import subprocess
 import sys
-import time
+
+from run_benchmarks import run_measured, same_file
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXAMPLES = "/usr/share/doc/qtltools/examples/examples.tar.xz"
-
-
-def measured(argv, stdin_text=None):
-    """Runs argv; returns wall seconds and the peak memory (MiB) of it and
-    the children it waited for."""
-    start = time.perf_counter()
-    rfd, wfd = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.dup2(rfd, 0)
-        os.close(wfd)
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, 1)
-        os.dup2(devnull, 2)
-        os.execvp(argv[0], argv)
-    os.close(rfd)
-    if stdin_text:
-        os.write(wfd, stdin_text.encode())
-    os.close(wfd)
-    _, status, usage = os.wait4(pid, 0)
-    wall = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit("command failed: " + " ".join(argv))
-    return wall, usage.ru_maxrss / 1024.0
-
-
-def same_file(a, b):
-    with open(a, "rb") as fa, open(b, "rb") as fb:
-        while True:
-            x, y = fa.read(1 << 22), fb.read(1 << 22)
-            if x != y:
-                return False
-            if not x:
-                return True
 
 
 def same_without_flag0(full, packed):
@@ -107,22 +74,22 @@ def main():
     stdin = args.threshold + "\n"
 
     runs = []
-    w, m = measured([morv] + files + ["-o", out("one.txt")], stdin)
+    w, m = run_measured([morv] + files + ["-o", out("one.txt")], stdin)
     runs.append(("1 thread", w, m, out("one.txt")))
-    w, m = measured([morv, "--threads", "2"] + files + ["-o", out("two.txt")], stdin)
+    w, m = run_measured([morv, "--threads", "2"] + files + ["-o", out("two.txt")], stdin)
     runs.append(("--threads 2", w, m, out("two.txt")))
     if not same_file(out("one.txt"), out("two.txt")):
         sys.exit("--threads 2 wrote a different file")
     flow = out("workflow")
     subprocess.run(["rm", "-rf", flow], check=True)
-    w, m = measured(["snakemake", "-s", os.path.join(ROOT, "workflow", "Snakefile"), "--cores", "2", "--quiet",
+    w, m = run_measured(["snakemake", "-s", os.path.join(ROOT, "workflow", "Snakefile"), "--cores", "2", "--quiet",
                      "--config", "genotype=" + files[1], "expression=" + files[3], "allele=" + files[5],
                      "threshold=" + args.threshold, "shards=%d" % args.shards, "threads=1", "out=" + flow,
-                     "bin=" + args.build])
+                     "bin=" + args.build], quiet=True)
     runs.append(("workflow, %d shards" % args.shards, w, m, os.path.join(flow, "results.txt")))
     if not same_file(out("one.txt"), os.path.join(flow, "results.txt")):
         sys.exit("the workflow's merged file differs")
-    w, m = measured([morv, "--threads", "2", "--omit-pruned", "--bgzip"] + files + ["-o", out("small.txt.gz")], stdin)
+    w, m = run_measured([morv, "--threads", "2", "--omit-pruned", "--bgzip"] + files + ["-o", out("small.txt.gz")], stdin)
     runs.append(("--threads 2 --omit-pruned --bgzip", w, m, out("small.txt.gz")))
     if not same_without_flag0(out("one.txt"), out("small.txt.gz")):
         sys.exit("the --omit-pruned --bgzip file does not hold the full file's lines of flag 1 and 2")
