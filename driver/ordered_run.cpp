@@ -12,7 +12,8 @@
 
 namespace {
 
-struct Slot {
+// A cache line each: neighbouring slots are filled by different workers.
+struct alignas(64) Slot {
     UnitOutput out;
     bool done = false;
 };

@@ -313,6 +313,9 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
     const FastKernels& fast = T.k->fast;
     char prefix[32];  // "i\tg1\t": at most 22 characters
     std::size_t used = out.size;
+    // Counted here, added to out once: a worker's output sits next to
+    // another's, and a store per pair would bounce their cache lines.
+    std::uint64_t pairs = 0, prunings = 0;
     for (std::size_t row0 = rowBegin; row0 < rowEnd; row0 += kRowBlock) {
         const std::size_t p0 = row0 / kPanel;
         for (int k = 0; k < 3; ++k)
@@ -324,8 +327,10 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
 
         const std::size_t blockEnd = std::min(row0 + kRowBlock, rowEnd);
         for (std::size_t g1 = row0; g1 < blockEnd; ++g1) {
-            if (stop.load(std::memory_order_relaxed))
+            if (stop.load(std::memory_order_relaxed)) {
+                out.size = used;
                 return false;
+            }
             const std::size_t r = g1 - row0;
             char* pe = put_uint(prefix, snp);
             *pe++ = '\t';
@@ -335,12 +340,12 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
             estimate_row(T, W, r, g1);
 
             for (std::size_t g2 = g1 + 1; g2 < genes; ++g2) {
-                ++out.pairs;
+                ++pairs;
                 const std::size_t j = g2 - g1 - 1;
                 long long micro;
                 char* p = line_space(text, used);
                 if (quick_pruned_micro(W.T[j], W.errT[j], W.logSum[j], T.quick, micro)) {
-                    ++out.prunings;
+                    ++prunings;
                     if (T.omitPruned)
                         continue;
                     // Fixed-size copies: the line buffer has room to spare.
@@ -355,7 +360,7 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
                     double pMc = 0.0, lda = 0.0, pIt = 0.0;
                     const int flag = exact_pair(T, W, r, g1, j, pMc, lda, pIt);
                     if (flag != kAllComputed)
-                        ++out.prunings;
+                        ++prunings;
                     if (flag == kPrunedByMc && T.omitPruned)
                         continue;
                     p = format_line(p, prefix, prefixLen, g2, flag, pMc, lda, pIt);
@@ -363,9 +368,10 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
                 used = static_cast<std::size_t>(p - text.data());
             }
         }
-        out.size = used;
     }
     out.size = used;
+    out.pairs += pairs;
+    out.prunings += prunings;
     return true;
 }
 
