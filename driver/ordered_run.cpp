@@ -134,8 +134,9 @@ void worker_loop(SharedRun& R, const UnitWork& work, unsigned w)
     }
 }
 
-// Workers never take SIGINT or SIGTERM: the calling thread does, so its
-// wait wakes up at once and it stops the run.
+// Workers never take SIGINT or SIGTERM, so a write of theirs is never cut
+// short by one: the handler runs in the calling thread, and everyone sees
+// what it recorded (stopping()).
 struct SignalsBlocked {
     sigset_t old;
     SignalsBlocked()

@@ -31,7 +31,7 @@ ScanPlan plan_scan(unsigned first, unsigned end, std::size_t genes, std::uint64_
     plan.genes = genes;
     const unsigned snps = plan.end - plan.first;
     const std::size_t rows = genes > 1 ? genes - 1 : 0;
-    const std::uint64_t perSnp = row_pairs(genes, 0, rows);
+    const std::uint64_t perSnp = pairs_per_snp(genes);
     if (snps == 0 || perSnp == 0)
         return plan;
     plan.rowCuts.push_back(0);
@@ -84,6 +84,5 @@ std::uint64_t unit_pairs(const ScanPlan& plan, const ScanUnit& unit)
 
 std::uint64_t plan_pairs(const ScanPlan& plan)
 {
-    const std::size_t rows = plan.genes > 1 ? plan.genes - 1 : 0;
-    return std::uint64_t(plan.end - plan.first) * row_pairs(plan.genes, 0, rows);
+    return std::uint64_t(plan.end - plan.first) * pairs_per_snp(plan.genes);
 }

@@ -327,10 +327,8 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
 
         const std::size_t blockEnd = std::min(row0 + kRowBlock, rowEnd);
         for (std::size_t g1 = row0; g1 < blockEnd; ++g1) {
-            if (stop.load(std::memory_order_relaxed)) {
-                out.size = used;
+            if (stop.load(std::memory_order_relaxed))
                 return false;
-            }
             const std::size_t r = g1 - row0;
             char* pe = put_uint(prefix, snp);
             *pe++ = '\t';
@@ -412,7 +410,7 @@ bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
 void build_whole_terms(ScanTables& T, unsigned threads)
 {
     const std::size_t genes = T.genes;
-    T.wholeTerm.resize(genes * (genes - 1) / 2);
+    T.wholeTerm.resize(pairs_per_snp(genes));
     const auto blocks = [&T, genes, threads](unsigned t) {
         AlignedDoubles cross3 = aligned_doubles(kRowBlock * T.width + kVectorPad);
         for (std::size_t row0 = t * kRowBlock; row0 < genes - 1; row0 += threads * kRowBlock) {
@@ -467,7 +465,7 @@ void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, Exp
         T.mean3[g] = geneMoments(g, 0);
         T.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
     }
-    const std::size_t pairsPerSnp = T.genes > 1 ? T.genes * (T.genes - 1) / 2 : 0;
+    const std::uint64_t pairsPerSnp = pairs_per_snp(T.genes);
     if (snps > 1 && pairsPerSnp > 0 && pairsPerSnp * sizeof(double) <= kWholeTermBytes)
         build_whole_terms(T, threads);
 }
@@ -508,7 +506,7 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     const unsigned threads = std::max(1u, options.threads);
     ScanTables T;
     prepare_tables(T, kernels, threshold, E, geneMoments, options, scanEnd - first, threads);
-    const std::uint64_t total = std::uint64_t(scanEnd - first) * (T.genes > 1 ? T.genes * (T.genes - 1) / 2 : 0);
+    const std::uint64_t total = std::uint64_t(scanEnd - first) * pairs_per_snp(T.genes);
     const ScanPlan plan = plan_scan(first, scanEnd, T.genes, unit_target_pairs(total, threads), kRowBlock);
 
     // A workspace per thread, made by its own thread on first use.
