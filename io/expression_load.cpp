@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <vector>
 
 #include "io/error.hpp"
@@ -18,6 +19,10 @@ namespace {
 // The whole file, for the quick reader; false if it cannot be read whole.
 bool slurp(std::FILE* file, std::vector<char>& text)
 {
+    // Sized once for a regular file, not grown by copying it again and again.
+    struct stat st;
+    if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        text.reserve(static_cast<std::size_t>(st.st_size));
     char chunk[1 << 16];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)

@@ -7,11 +7,24 @@ void allocate_line_buffer(LineBuffer& buffer, std::size_t size)
 {
     buffer.data.reset(new char[size]);
     buffer.size = size;
-    std::memset(buffer.data.get(), '\n', size);
+    buffer.filled = std::min(size, buffer.fill_step);
+    std::memset(buffer.data.get(), '\n', buffer.filled);
     buffer.used = 0;
 }
 
 namespace {
+
+// Room for a call of up to `wanted` bytes at `total`: the filled prefix grows
+// (at least doubling) when it ends before that.
+void fill_for(LineBuffer& buffer, std::size_t total, std::size_t wanted)
+{
+    if (buffer.filled - total >= wanted)
+        return;
+    const std::size_t grown = std::max({2 * buffer.filled, total + wanted, total + buffer.fill_step});
+    const std::size_t to = std::min(buffer.size, grown);
+    std::memset(buffer.data.get() + buffer.filled, '\n', to - buffer.filled);
+    buffer.filled = to;
+}
 
 // Characters that one fgets call of `size` bytes put at `chunk`, given that
 // every byte it did not write is '\n'. fgets stops after the first newline,
@@ -40,10 +53,12 @@ bool read_line(LineBuffer& buffer, std::FILE* file, std::size_t& length)
     std::size_t total = 0;
     for (;;) {
         const std::size_t room = buffer.size - total;
-        const std::size_t chunk = std::min(room, buffer.fgets_limit);
+        fill_for(buffer, total, std::min({room, buffer.fgets_limit, buffer.fill_step}));
+        const std::size_t chunk = std::min({room, buffer.fgets_limit, buffer.filled - total});
         if (std::fgets(data + total, static_cast<int>(chunk), file) == nullptr) {
-            // What a failed call left behind is unknown: restore it all next time.
-            buffer.used = buffer.size;
+            // What a failed call left of its chunk is unknown: restore it all
+            // next time.
+            buffer.used = total + chunk;
             if (total == 0 || std::ferror(file))
                 return false;
             break;  // end of file right after a full chunk: as one fgets, a read

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "io/dimension_scan.hpp"
@@ -12,6 +13,7 @@
 #include "io/expression_parse.hpp"
 #include "io/genotype_load.hpp"
 #include "io/globals.hpp"
+#include "io/line_buffer.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -176,6 +178,51 @@ TEST(Expression, QuickReaderGivesWhatScanfGives)
         EXPECT_TRUE(!quick || clean) << texts[t];
         for (int i = 0; quick && clean && i < 3; ++i)
             EXPECT_EQ(bits_of(got[i]), bits_of(expected[i])) << texts[t];
+    }
+}
+
+// read_line against one fgets call of the whole buffer's size (its length
+// taken from the file position), on lines with NUL bytes, over-long lines
+// and a last line without newline, for fills and call sizes that split reads.
+TEST(LineBuffer, ReadsWhatOneFgetsReads)
+{
+    std::mt19937_64 rng(5);
+    std::string text;
+    for (int line = 0; line < 60; ++line) {
+        for (auto k = rng() % 40; k > 0; --k)
+            text += "ab\0c"[rng() % 4];
+        text += '\n';
+    }
+    text += "tail";
+    // Read by a fresh buffer, a last line without newline ends where no
+    // earlier read restored the fill.
+    const std::string lastOnly = bytes("a line\0 without newline");
+    struct Shape {
+        std::size_t size, fillStep, limit;
+    };
+    for (const Shape shape : {Shape{2, 2, INT_MAX}, Shape{3, 2, INT_MAX}, Shape{16, 3, INT_MAX}, Shape{16, 5, 4},
+                              Shape{41, 2, 7}, Shape{64, 1 << 16, INT_MAX}, Shape{64, 8, INT_MAX}})
+    for (std::string input : {text, lastOnly}) {
+        std::FILE* plain = fmemopen(input.data(), input.size(), "r");
+        std::FILE* split = fmemopen(input.data(), input.size(), "r");
+        std::vector<char> expected(shape.size);
+        LineBuffer buffer;
+        buffer.fill_step = shape.fillStep;
+        buffer.fgets_limit = shape.limit;
+        allocate_line_buffer(buffer, shape.size);
+        std::memset(buffer.data.get() + buffer.filled, 'x', shape.size - buffer.filled);  // what the heap held
+        for (int read = 0;; ++read) {
+            const long before = std::ftell(plain);
+            const bool more = std::fgets(expected.data(), static_cast<int>(shape.size), plain) != nullptr;
+            std::size_t length = 0;
+            ASSERT_EQ(read_line(buffer, split, length), more) << shape.size << " read " << read;
+            if (!more)
+                break;
+            ASSERT_EQ(length, static_cast<std::size_t>(std::ftell(plain) - before)) << shape.size << " read " << read;
+            ASSERT_EQ(std::string(buffer.data.get(), length + 1), std::string(expected.data(), length + 1));
+        }
+        std::fclose(plain);
+        std::fclose(split);
     }
 }
 
