@@ -16,6 +16,15 @@ this build's morv, checks that it writes the same bytes, and prints its time
 as a ratio to morv's. --threads N (default 2; 1 to skip) also runs morv on N
 threads, taking turns with the single-thread runs, checks that it writes the
 same bytes, and prints the speed-up over one thread.
+
+Single-thread runs are pinned to the cores in turn (run i to core i mod
+cores). The cores of a virtual machine need not be equally fast: here one
+took 1.5 s for what the other did in 0.9 s, depending on its neighbours on
+the host, so a single-thread time depends on where the run landed. The
+speed-up is therefore taken over one thread on a core of the average speed:
+the harmonic mean of each core's median, the time at the mean of the cores'
+rates, against which perfect scaling on N threads is exactly N. The line
+shows each core's median.
 """
 import argparse
 import os
@@ -36,13 +45,24 @@ DATASETS = [
 ]
 
 
-def run_measured(argv, stdin_text=None, env=None, quiet=False):
+def run_measured(argv, stdin_text=None, env=None, quiet=False, cpu=None):
     """Runs argv with wait4 to get the peak memory of it and the children it
-    waited for; quiet also silences standard error."""
+    waited for; quiet also silences standard error; cpu pins it to that core.
+
+    The file after -o is removed before the clock starts: overwriting a file
+    of hundreds of megabytes makes the run wait while the kernel finishes
+    writing back and frees the pages of the previous run's file, a cost that
+    depends on what ran before, not on the program timed."""
+    if "-o" in argv[:-1]:
+        old = argv[argv.index("-o") + 1]
+        if os.path.isfile(old):
+            os.remove(old)
     start = time.perf_counter()
     rfd, wfd = os.pipe()
     pid = os.fork()
     if pid == 0:
+        if cpu is not None:
+            os.sched_setaffinity(0, {cpu})
         os.dup2(rfd, 0)
         os.close(wfd)
         devnull = os.open(os.devnull, os.O_WRONLY)
@@ -61,6 +81,11 @@ def run_measured(argv, stdin_text=None, env=None, quiet=False):
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("command failed: " + " ".join(argv))
     return wall, usage.ru_maxrss / 1024.0
+
+
+def one_core_time(by_core):
+    """One thread's time on a core of the cores' mean speed (see above)."""
+    return len(by_core) / sum(1.0 / statistics.median(w) for w in by_core.values())
 
 
 def pairs_of(prefix):
@@ -104,6 +129,7 @@ def main():
         subprocess.run([os.path.join(ROOT, "tools", "install-deps.sh"), "python3-numpy", "python3-scipy",
                         "libopenblas0-pthread"], check=True)
     os.makedirs(args.out, exist_ok=True)
+    cores = sorted(os.sched_getaffinity(0))
     morv = os.path.join(args.build, "morv")
     ref = os.path.join(args.build, "morv-reference")
     sim = os.path.join(args.build, "morv-simulate")
@@ -126,13 +152,18 @@ def main():
             # morv and the reference take turns, so that both see the same
             # state of a shared machine; each figure is the median of its runs.
             ref_runs = min(args.reference_repeat, args.repeat) if with_ref else 0
+            # Nothing left from earlier sets for the kernel to write back
+            # while these runs are timed.
+            os.sync()
             walls, ref_walls, base_walls, peak, ref_peak = [], [], [], 0.0, 0.0
-            par_walls, par_peak = [], 0.0
+            par_walls, par_peak, by_core = [], 0.0, {}
             base_out = "%s.%s.baseline.txt" % (prefix, thr)
             par_out = "%s.%s.threads.txt" % (prefix, thr)
             for i in range(args.repeat):
-                w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n")
+                core = cores[i % len(cores)]
+                w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n", cpu=core)
                 walls.append(w)
+                by_core.setdefault(core, []).append(w)
                 peak = max(peak, m)
                 if args.threads > 1:
                     w, m = run_measured([morv, "--threads", str(args.threads)] + files + ["-o", par_out], thr + "\n")
@@ -140,9 +171,9 @@ def main():
                     par_peak = max(par_peak, m)
                 if args.baseline:
                     base_walls.append(run_measured([os.path.join(args.baseline, "morv")] + files +
-                                                   ["-o", base_out], thr + "\n")[0])
+                                                   ["-o", base_out], thr + "\n", cpu=core)[0])
                 if i < ref_runs:
-                    w, m = run_measured([ref] + files + ["-o", ref_out], thr + "\n")
+                    w, m = run_measured([ref] + files + ["-o", ref_out], thr + "\n", cpu=core)
                     ref_walls.append(w)
                     ref_peak = max(ref_peak, m)
             fast = statistics.median(walls)
@@ -151,8 +182,9 @@ def main():
             if args.threads > 1:
                 w = statistics.median(par_walls)
                 same = same_file(fast_out, par_out)
-                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.2fx  over 1 thread, files %s" % (
-                    name, thr, "morv -t%d" % args.threads, w, pairs / w, par_peak, fast / w,
+                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.2fx  over 1 thread (by core: %s s), files %s" % (
+                    name, thr, "morv -t%d" % args.threads, w, pairs / w, par_peak, one_core_time(by_core) / w,
+                    " / ".join("%.3f" % statistics.median(by_core[c]) for c in sorted(by_core)),
                     "identical" if same else "DIFFER"))
                 if not same:
                     sys.exit("result files differ: %s %s" % (fast_out, par_out))
