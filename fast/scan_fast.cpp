@@ -295,6 +295,9 @@ void prepare_snp(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
     W.x1Gene = static_cast<std::size_t>(-1);
 }
 
+// Bytes of a usual result line ("i\tg1\tg2\tflag\t" and three numbers).
+constexpr std::size_t kTypicalResultLine = 32;
+
 // Room for one more line in the unit's text.
 char* line_space(std::vector<char>& text, std::size_t used)
 {
@@ -382,12 +385,17 @@ constexpr int kBgzipLevel = 1;
 // file is). False when stopped part-way.
 bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
                const std::vector<char>& alleles, unsigned firstSnp, const ScanUnit& unit,
-               UnitOutput& out, const std::atomic<bool>& stop)
+               std::uint64_t unitPairs, UnitOutput& out, const std::atomic<bool>& stop)
 {
     out.size = 0;
     out.pairs = 0;
     out.prunings = 0;
     std::vector<char>& text = T.bgzip ? W.text : out.bytes;
+    // Sized for the unit's lines once, not doubled up to it: every step of a
+    // buffer this large is a fresh mapping to fault in and a copy, in each
+    // buffer of each thread.
+    if (!T.omitPruned)
+        text.resize(std::max(text.size(), unitPairs * kTypicalResultLine + kMaxResultLine));
     for (unsigned snp = unit.snpBegin; snp < unit.snpEnd; ++snp) {
         if (W.snp != snp)
             prepare_snp(T, W, G, snp, alleles[snp - firstSnp]);
@@ -516,7 +524,8 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
             workspaces[w] = std::make_unique<ScanWorkspace>(kernels);
             make_workspace(T, *workspaces[w]);
         }
-        return scan_unit(T, *workspaces[w], G, alleles, first, unit_at(plan, u), out, stop);
+        const ScanUnit unit = unit_at(plan, u);
+        return scan_unit(T, *workspaces[w], G, alleles, first, unit, unit_pairs(plan, unit), out, stop);
     };
     const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
     const Progress progress = start_progress(options.progress, plan_pairs(plan));
