@@ -318,7 +318,7 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
     std::size_t used = out.size;
     // Counted here, added to out once: a worker's output sits next to
     // another's, and a store per pair would bounce their cache lines.
-    std::uint64_t pairs = 0, prunings = 0;
+    std::uint64_t prunings = 0;
     for (std::size_t row0 = rowBegin; row0 < rowEnd; row0 += kRowBlock) {
         const std::size_t p0 = row0 / kPanel;
         for (int k = 0; k < 3; ++k)
@@ -341,7 +341,6 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
             estimate_row(T, W, r, g1);
 
             for (std::size_t g2 = g1 + 1; g2 < genes; ++g2) {
-                ++pairs;
                 const std::size_t j = g2 - g1 - 1;
                 long long micro;
                 char* p = line_space(text, used);
@@ -371,7 +370,6 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
         }
     }
     out.size = used;
-    out.pairs += pairs;
     out.prunings += prunings;
     return true;
 }
@@ -381,14 +379,14 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
 // 1, for files about a tenth smaller).
 constexpr int kBgzipLevel = 1;
 
-// One unit of the plan: its SNPs' rows, its lines in out (compressed when the
-// file is). False when stopped part-way.
+// One unit of the plan (`unitPairs` pairs): its SNPs' rows, its lines in out
+// (compressed when the file is). False when stopped part-way.
 bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
                const std::vector<char>& alleles, unsigned firstSnp, const ScanUnit& unit,
                std::uint64_t unitPairs, UnitOutput& out, const std::atomic<bool>& stop)
 {
     out.size = 0;
-    out.pairs = 0;
+    out.pairs = unitPairs;
     out.prunings = 0;
     std::vector<char>& text = T.bgzip ? W.text : out.bytes;
     // Sized for the unit's lines once, not doubled up to it: every step of a
