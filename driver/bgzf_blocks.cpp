@@ -5,7 +5,7 @@
 #include <htslib/bgzf.h>
 #include <stdexcept>
 
-std::size_t bgzf_compress_lines(const char* text, std::size_t size, int level, std::vector<char>& out)
+std::size_t bgzf_compress_lines(const char* text, std::size_t size, int level, TextBuffer& out)
 {
     std::size_t blocks = 0;
     for (std::size_t at = 0; at < size; ++blocks) {

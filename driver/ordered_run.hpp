@@ -6,11 +6,13 @@
 #include <functional>
 #include <vector>
 
+#include "fast/large_buffers.hpp"
+
 // What a unit of work leaves for the writer: its bytes (result lines, or
 // their compressed blocks) and its counts. Buffers are reused from unit to
 // unit, so `bytes` only ever grows; `size` is what this unit wrote.
 struct UnitOutput {
-    std::vector<char> bytes;
+    TextBuffer bytes;
     std::size_t size = 0;
     std::uint64_t pairs = 0;
     std::uint64_t prunings = 0;

@@ -43,7 +43,7 @@ void write_result_header(const std::string& path, double threshold, bool bgzip)
     if (!f)
         output_open_failed();
     const std::string header = result_header(threshold);
-    std::vector<char> bytes;
+    TextBuffer bytes;
     if (bgzip) {
         try {
             bgzf_compress_lines(header.data(), header.size(), -1, bytes);

@@ -143,7 +143,7 @@ struct ScanTables {
     std::vector<GeneText> geneText;
     std::vector<double> mean3, var3;
     // ln(det3) * N per pair in visiting order, exact; empty when not kept.
-    std::vector<double> wholeTerm;
+    std::vector<double, LargeAllocator<double>> wholeTerm;
 };
 
 // One thread's working storage: the current SNP and block of genes.
@@ -164,7 +164,7 @@ struct ScanWorkspace {
     InteractionWorkspace interaction;
     ublas::matrix<double> groupStats, groupCov;
     ublas::vector<double> groupCounts;
-    std::vector<char> text;  // a unit's lines before compression
+    TextBuffer text;  // a unit's lines before compression
 };
 
 void make_workspace(const ScanTables& T, ScanWorkspace& W)
@@ -299,7 +299,7 @@ void prepare_snp(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
 constexpr std::size_t kTypicalResultLine = 32;
 
 // Room for one more line in the unit's text.
-char* line_space(std::vector<char>& text, std::size_t used)
+char* line_space(TextBuffer& text, std::size_t used)
 {
     if (text.size() - used < kMaxResultLine)
         text.resize(std::max(2 * text.size(), used + 64 * kMaxResultLine));
@@ -309,7 +309,7 @@ char* line_space(std::vector<char>& text, std::size_t used)
 // Rows [rowBegin, rowEnd) of one prepared SNP: their result lines appended
 // to text. False when stopped between rows.
 bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t rowBegin,
-               std::size_t rowEnd, std::vector<char>& text, UnitOutput& out,
+               std::size_t rowEnd, TextBuffer& text, UnitOutput& out,
                const std::atomic<bool>& stop)
 {
     const std::size_t genes = T.genes;
@@ -388,7 +388,7 @@ bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
     out.size = 0;
     out.pairs = unitPairs;
     out.prunings = 0;
-    std::vector<char>& text = T.bgzip ? W.text : out.bytes;
+    TextBuffer& text = T.bgzip ? W.text : out.bytes;
     // Sized for the unit's lines once, not doubled up to it: every step of a
     // buffer this large is a fresh mapping to fault in and a copy, in each
     // buffer of each thread.

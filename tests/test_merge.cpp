@@ -71,7 +71,7 @@ std::string bgzf_of(const std::string& text)
 {
     const std::size_t header = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;
     const std::size_t lines = text.size() - header, fullBlock = BGZF_BLOCK_SIZE - 1024;  // a line is shorter
-    std::vector<char> out;
+    TextBuffer out;
     EXPECT_EQ(bgzf_compress_lines(text.data(), header, -1, out), 1u);
     EXPECT_LE(bgzf_compress_lines(text.data() + header, lines, -1, out), (lines + fullBlock - 1) / fullBlock);
     out.insert(out.end(), bgzf_eof_block().begin(), bgzf_eof_block().end());

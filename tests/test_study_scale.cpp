@@ -3,6 +3,7 @@
 // pruned lines, block-gzipped. And the classic run must stay as it was.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <pty.h>
 #include <set>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <zlib.h>
 
 #include "driver/scan_plan.hpp"
+#include "fast/large_buffers.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -87,6 +89,36 @@ std::string without_flag0(const std::string& text)
             kept += l + "\n";
     }
     return kept;
+}
+
+// The large buffers: 2 MiB-aligned, zero-filled and wholly usable at sizes
+// around the rounding; a neighbour survives the release of another; a vector
+// growing across the threshold keeps its contents (released by the path that
+// allocated it).
+TEST(LargeBuffers, AlignedZeroedWholeAndReleasedAlone)
+{
+    for (std::size_t bytes : {kLargeBytes, kHugePage - 1, kHugePage, kHugePage + 4097, 3 * kHugePage}) {
+        char* a = static_cast<char*>(map_large(bytes));
+        char* b = static_cast<char*>(map_large(bytes));
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % kHugePage, 0u) << bytes;
+        EXPECT_EQ(a[0] | a[bytes - 1] | b[bytes / 2], 0) << bytes;
+        std::memset(a, 'a', bytes);
+        std::memset(b, 'b', bytes);
+        unmap_large(b, bytes);
+        EXPECT_EQ(a[0] + a[bytes - 1], 2 * 'a') << bytes;
+        unmap_large(a, bytes);
+    }
+    TextBuffer text;
+    for (std::size_t size = 1000; size < 3 * kLargeBytes; size *= 3) {
+        const std::size_t old = text.size();
+        text.resize(size);
+        for (std::size_t i = old; i < size; ++i)
+            text[i] = char(i % 251);
+    }
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == char(i % 251))
+        ++i;
+    EXPECT_EQ(i, text.size());
 }
 
 // Data where many pairs reach the interaction test, in both unit shapes: 65
