@@ -4,10 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <new>
-#include <stdexcept>
-#include <sys/stat.h>
-#include <vector>
 
 #include "io/error.hpp"
 #include "io/expression_parse.hpp"
@@ -16,38 +12,45 @@
 
 namespace {
 
-// The whole file, for the quick reader; false if it cannot be read whole.
-bool slurp(std::FILE* file, std::vector<char>& text)
+// The quick way, straight into the table: the file is read in blocks, never
+// held whole. When the text turns out not to be plain, the rest is still
+// read, so the file is where a whole-file read leaves it for the fallback.
+bool read_plain(std::FILE* file, ExpressionMatrix& E)
 {
-    // Sized once for a regular file, not grown by copying it again and again.
-    struct stat st;
-    if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        text.reserve(static_cast<std::size_t>(st.st_size));
-    char chunk[1 << 16];
+    PlainReader R;
+    R.out = &E.data()[0];
+    R.rows = E.size1();
+    R.cols = E.size2();
+    R.count = E.size1() * E.size2();
+    char piece[1 << 16];
+    bool plain = true;
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.insert(text.end(), chunk, chunk + got);
-    return !std::ferror(file);
+    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0)
+        plain = plain && read_plain_piece(R, piece, got);
+    return !std::ferror(file) && plain && finish_plain(R);
 }
 
-// The values in file order (gene-major). fscanf "%lf" is the rule: what
-// counts as a number, and where a bad token stops, is exactly its verdict.
-// An ordinary file of plain numbers is read the quick way, with the same
-// values; anything else is read again from the start by fscanf.
-void read_values(std::vector<double>& values, std::FILE* file)
+// fscanf "%lf" is the rule: what counts as a number, and where a bad token
+// stops, is exactly its verdict. An ordinary file of plain numbers is read
+// the quick way, with the same values; anything else is read again from the
+// start by fscanf. Values come gene by gene; the table is sample-major.
+void read_values(ExpressionMatrix& E, std::FILE* file)
 {
-    if (values.empty())
+    const std::size_t samples = E.size1();
+    const std::uint64_t count = std::uint64_t(samples) * E.size2();
+    if (count == 0)
         return;
-    std::vector<char> text;
-    if (slurp(file, text) && parse_plain_values(text.data(), text.size(), values.data(), values.size()))
+    if (read_plain(file, E))
         return;
     std::rewind(file);
-    for (double& value : values) {
+    for (std::uint64_t k = 0; k < count; ++k) {
+        double value;
         const int converted = std::fscanf(file, "%lf", &value);
         if (converted == 0)
             error("Error: Invalid data in expressions");
         if (converted != 1)
             error("Error: Invalid format in expression data.");
+        E(k % samples, k / samples) = value;
     }
     // Only white space may follow the last value.
     double extra = 0.0;
@@ -59,31 +62,9 @@ void read_values(std::vector<double>& values, std::FILE* file)
 
 void read_expression(ExpressionMatrix& E, const char* path)
 {
-    const std::size_t genes = static_cast<std::size_t>(ngene);
-    const std::size_t samples = static_cast<std::size_t>(n);
-
-    // 64-bit count: ngene*n may well exceed an int.
-    const std::uint64_t count = static_cast<std::uint64_t>(genes) * samples;
-    std::vector<double> values;
-    try {
-        values.resize(count);
-    } catch (const std::bad_alloc&) {
-        error("Error: Aborted due to allocation error.");
-    } catch (const std::length_error&) {
-        error("Error: Aborted due to allocation error.");
-    }
-
-    {
-        const FileHandle file = open_file(path, "r");
-        if (!file)
-            error("Error: Cannot open the expression file.");
-        read_values(values, file.get());
-    }
-
-    // The file is gene-major, the matrix sample-major.
-    assert(E.size1() == samples && E.size2() == genes);
-    for (std::size_t g = 0; g < genes; ++g) {
-        for (std::size_t s = 0; s < samples; ++s)
-            E(s, g) = values[g * samples + s];
-    }
+    assert(E.size1() == static_cast<std::size_t>(n) && E.size2() == static_cast<std::size_t>(ngene));
+    const FileHandle file = open_file(path, "r");
+    if (!file)
+        error("Error: Cannot open the expression file.");
+    read_values(E, file.get());
 }

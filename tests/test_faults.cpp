@@ -127,8 +127,9 @@ TEST(Faults, TablesTooLargeForMemoryEndWithAMessage)
     for (int i = 0; i < 3000 * 1000; ++i)
         expression += i % 3000 == 2999 ? "12.345\n" : "12.345 ";
     TempDir dir;
-    // 60 MB of address space: the programs fit, the 24 MB table does not.
-    const Outcome r = expect_same(write_inputs(dir, genotype, expression, "A\n"), dir.file("out.txt"), "ulimit -v 60000;");
+    // 24 MB of address space: the programs fit (from about 13 MB), the 24 MB
+    // table does not (from about 33 MB it does).
+    const Outcome r = expect_same(write_inputs(dir, genotype, expression, "A\n"), dir.file("out.txt"), "ulimit -v 24000;");
     EXPECT_EQ(r.run.status, 1);
     EXPECT_EQ(r.run.err, "Error: Aborted due to allocation error.\n");
 }

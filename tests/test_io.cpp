@@ -178,6 +178,20 @@ TEST(Expression, QuickReaderGivesWhatScanfGives)
         EXPECT_TRUE(!quick || clean) << texts[t];
         for (int i = 0; quick && clean && i < 3; ++i)
             EXPECT_EQ(bits_of(got[i]), bits_of(expected[i])) << texts[t];
+        // Fed in pieces cut anywhere, as a file's blocks are: the same verdict
+        // and values.
+        double cut[3];
+        PlainReader R;
+        R.out = cut;
+        R.count = 3;
+        bool plain = true;
+        for (std::size_t at = 0, piece; at < texts[t].size() && plain; at += piece) {
+            piece = std::min<std::size_t>(1 + rng() % 4, texts[t].size() - at);
+            plain = read_plain_piece(R, texts[t].data() + at, piece);
+        }
+        EXPECT_EQ(plain && finish_plain(R), quick) << texts[t];
+        for (int i = 0; quick && i < 3; ++i)
+            EXPECT_EQ(bits_of(cut[i]), bits_of(got[i])) << texts[t];
     }
 }
 
