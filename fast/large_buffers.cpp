@@ -27,8 +27,7 @@ void* map_large(std::size_t bytes)
     const std::size_t head = aligned - start;
     if (head > 0)
         munmap(raw, head);
-    if (kHugePage - head > 0)
-        munmap(reinterpret_cast<void*>(aligned + size), kHugePage - head);
+    munmap(reinterpret_cast<void*>(aligned + size), kHugePage - head);  // head < kHugePage
     // Only advice: without huge pages the mapping works the same.
     madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(aligned);

@@ -50,6 +50,14 @@ bool take_token(PlainReader& R, const char* first, const char* last)
     return true;
 }
 
+// The token the last piece ended in, now whole, as the next value.
+bool take_cut(PlainReader& R)
+{
+    const bool ok = take_token(R, R.cut.data(), R.cut.data() + R.cut.size());
+    R.cut.clear();
+    return ok;
+}
+
 }  // namespace
 
 bool read_plain_piece(PlainReader& R, const char* data, std::size_t size)
@@ -63,9 +71,8 @@ bool read_plain_piece(PlainReader& R, const char* data, std::size_t size)
         R.cut.append(p, rest);
         if (rest == end)
             return true;
-        if (!take_token(R, R.cut.data(), R.cut.data() + R.cut.size()))
+        if (!take_cut(R))
             return false;
-        R.cut.clear();
         p = rest;
     }
     for (;;) {
@@ -89,11 +96,8 @@ bool read_plain_piece(PlainReader& R, const char* data, std::size_t size)
 
 bool finish_plain(PlainReader& R)
 {
-    if (!R.cut.empty()) {
-        if (!take_token(R, R.cut.data(), R.cut.data() + R.cut.size()))
-            return false;
-        R.cut.clear();
-    }
+    if (!R.cut.empty() && !take_cut(R))
+        return false;
     return R.found == R.count;
 }
 
