@@ -1,0 +1,85 @@
+#include "files/manifest.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+
+#include "files/checked_input.hpp"
+#include "files/file_error.hpp"
+#include "files/output_path.hpp"
+
+std::string manifest_path(const std::string& file)
+{
+    return file + ".manifest.json";
+}
+
+std::string utc_now()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+Manifest begin_manifest(const std::string& program, int argc, const char* const* argv)
+{
+    Manifest m;
+    m["format"] = kManifestFormat;
+    m["program"] = program;
+    m["version"] = build_version();
+    Manifest command = Manifest::array();
+    for (int i = 0; i < argc; ++i)
+        command.push_back(argv[i]);
+    m["command"] = command;
+    m["started"] = utc_now();
+    return m;
+}
+
+Manifest facts_json(const FileFacts& facts)
+{
+    Manifest f;
+    f["path"] = facts.path;
+    if (!facts.regular) {
+        f["regular"] = false;
+        return f;
+    }
+    f["size"] = facts.size;
+    f["checksum"] = facts.checksum;
+    return f;
+}
+
+void write_manifest(const std::string& path, const Manifest& manifest)
+{
+    // Invalid UTF-8 in a path or argument is replaced, not a reason to fail.
+    write_file_atomically(path, manifest.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+                          "the manifest");
+}
+
+bool read_manifest(const std::string& file, Manifest& m)
+{
+    const std::string path = manifest_path(file);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return false;
+        throw FileError("cannot examine " + path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode))
+        throw FileError(path + " is not a regular file, so not a manifest");
+    try {
+        m = Manifest::parse(read_checked_text(path));
+        if (m.is_object() && m.value("format", "") == kManifestFormat)
+            return true;
+    } catch (const nlohmann::json::exception&) {
+        throw FileError(path + " is not a manifest: it is not JSON of the form morv writes");
+    }
+    throw FileError(path + " is not a manifest of this version (\"format\": \"" + kManifestFormat + "\")");
+}
+
+void throw_bad_field(const char* key, const std::string& path)
+{
+    throw FileError(path + ": \"" + key + "\" is missing or not what morv writes there");
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "files/checksum.hpp"
+
+// A manifest ties a result to what made it: which program and version, the
+// command line, every input's path, size and checksum, the settings, what
+// was written and when. It sits beside the file it describes as
+// `<file>.manifest.json` (beside a folder: inside it, `manifest.json`), is
+// written under a temporary name and renamed, and is read back by the
+// programs that use the file, which refuse inputs that do not belong
+// together. Keys keep the order they are written in, for people reading it.
+using Manifest = nlohmann::ordered_json;
+
+constexpr const char* kManifestFormat = "morv-manifest 1";
+
+std::string manifest_path(const std::string& file);
+
+// The program's version as `git describe` gave it when it was built.
+const char* build_version();
+
+// "2026-12-07T05:20:56Z"
+std::string utc_now();
+
+// format, program, version, command (argv as given), started.
+Manifest begin_manifest(const std::string& program, int argc, const char* const* argv);
+
+// {"path", "size", "checksum"}; a FIFO or device has "regular": false instead.
+Manifest facts_json(const FileFacts& facts);
+
+// Written atomically; throws FileError (the path must be free or a regular file).
+void write_manifest(const std::string& path, const Manifest& manifest);
+
+// The manifest of `file` into `m`; false when it has none. Throws FileError
+// when there is one but it is not a manifest of this format.
+bool read_manifest(const std::string& file, Manifest& m);
+
+// A field of a manifest that was read, as type T: throws FileError naming
+// the manifest when it is missing or of another type, so readers need not
+// check each one.
+[[noreturn]] void throw_bad_field(const char* key, const std::string& path);
+
+template <class T>
+T manifest_get(const Manifest& m, const char* key, const std::string& path)
+{
+    const auto it = m.find(key);
+    try {
+        if (it != m.end())
+            return it->template get<T>();
+    } catch (const nlohmann::json::exception&) {
+    }
+    throw_bad_field(key, path);
+}
