@@ -5,6 +5,7 @@
 #include <csignal>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <pthread.h>
 #include <thread>
 
@@ -224,10 +225,21 @@ RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& wor
     R.sink = &sink;
 
     std::vector<std::thread> pool;
+    pool.reserve(threads);
     {
         const SignalsBlocked blocked;
-        for (unsigned w = 0; w < threads; ++w)
-            pool.emplace_back(worker_loop, std::ref(R), std::cref(work), w);
+        try {
+            for (unsigned w = 0; w < threads; ++w)
+                pool.emplace_back(worker_loop, std::ref(R), std::cref(work), w);
+        } catch (const std::exception&) {
+            // The system refused a thread (its stack did not fit the address
+            // space, or a process limit): the workers already started must
+            // still be stopped and joined, and the run fails as when memory
+            // runs out.
+            std::lock_guard<std::mutex> lock(R.m);
+            R.failure = std::make_exception_ptr(std::bad_alloc());
+            R.stop = true;
+        }
     }
 
     // The calling thread only watches: progress, signals, the end.

@@ -27,7 +27,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -428,12 +430,35 @@ void build_whole_terms(ScanTables& T, unsigned threads)
                     T.wholeTerm[pair_index(genes, g1, g2)] = whole_term(T, cross3.get(), g1 - row0, g1, g2);
         }
     };
+    // An exception must not leave a thread (that ends the process) nor skip
+    // the joins: the first one is kept and rethrown once all have ended.
+    std::mutex m;
+    std::exception_ptr failure;
+    const auto guarded = [&](unsigned t) {
+        try {
+            blocks(t);
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(m);
+            failure = failure ? failure : std::current_exception();
+        }
+    };
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t)
-        pool.emplace_back(blocks, t);
-    blocks(0);
+    pool.reserve(threads);
+    unsigned t = 1;
+    try {
+        for (; t < threads; ++t)
+            pool.emplace_back(guarded, t);
+    } catch (const std::exception&) {
+        // The system refused a thread: this one takes the blocks of those
+        // that did not start.
+    }
+    for (unsigned rest = t; rest < threads; ++rest)
+        guarded(rest);
+    guarded(0);
     for (std::thread& thread : pool)
         thread.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, ExpressionMatrix& E,

@@ -132,6 +132,19 @@ TEST(Faults, TablesTooLargeForMemoryEndWithAMessage)
     const Outcome r = expect_same(write_inputs(dir, genotype, expression, "A\n"), dir.file("out.txt"), "ulimit -v 24000;");
     EXPECT_EQ(r.run.status, 1);
     EXPECT_EQ(r.run.err, "Error: Aborted due to allocation error.\n");
+    // Threads whose stacks do not fit the address space: the same message,
+    // never an abort, and only whole lines in the file.
+    const Inputs small = simulate(MORV_SIMULATE_BIN, dir, "40 6 30 41");
+    ASSERT_EQ(run(MORV_BIN, morv_argv(small, dir.file("full.txt")), "0.5\n").status, 0);
+    const std::string full = read_file(dir.file("full.txt"));
+    for (const char* threads : {"2", "100", "1000"}) {
+        SCOPED_TRACE(threads);
+        const Outcome t = run_program(MORV_BIN, small, dir.file("out.txt"), "ulimit -s 8192; ulimit -v 400000;",
+                                      {"--threads", threads});
+        EXPECT_EQ(t.run.status, threads[1] ? 1 : 0);
+        EXPECT_EQ(t.run.err, threads[1] ? "Error: Aborted due to allocation error.\n" : "");
+        EXPECT_TRUE(t.result.size() >= 3 && full.compare(0, t.result.size(), t.result) == 0);
+    }
 }
 
 bool running(pid_t pid)
