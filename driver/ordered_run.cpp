@@ -38,7 +38,7 @@ struct SharedRun {
     bool writeFailed = false;
     std::atomic<bool> stop{false};
     std::exception_ptr failure;
-    std::uint64_t pairs = 0, prunings = 0;
+    std::uint64_t pairs = 0, prunings = 0, omitted = 0;
     const UnitSink* sink = nullptr;
 };
 
@@ -76,6 +76,7 @@ bool write_next(SharedRun& R, std::unique_lock<std::mutex>& lock)
     }
     R.pairs += slot.out->pairs;
     R.prunings += slot.out->prunings;
+    R.omitted += slot.out->omitted;
     R.spare[slot.owner].push_back(slot.out);
     slot.done = false;
     ++R.nextWrite;
@@ -197,6 +198,7 @@ RunOutcome run_inline(std::size_t units, const UnitWork& work, const UnitSink& s
         }
         outcome.pairs += out.pairs;
         outcome.prunings += out.prunings;
+        outcome.omitted += out.omitted;
         if (tick && std::chrono::steady_clock::now() >= nextTick) {
             tick(outcome.pairs);
             nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
@@ -272,6 +274,7 @@ RunOutcome run_in_order(std::size_t units, unsigned threads, const UnitWork& wor
     }
     outcome.pairs = R.pairs;
     outcome.prunings = R.prunings;
+    outcome.omitted = R.omitted;
     if (R.writeFailed) {
         outcome.end = RunEnd::writeFailed;
     } else if (R.nextWrite < units && !R.failure) {

@@ -16,6 +16,7 @@ struct UnitOutput {
     std::size_t size = 0;
     std::uint64_t pairs = 0;
     std::uint64_t prunings = 0;
+    std::uint64_t omitted = 0;  // pairs without a line (--omit-pruned)
 };
 
 // Computes unit u on worker w into out; returns false when it stopped early
@@ -35,7 +36,7 @@ enum class RunEnd { finished, interrupted, writeFailed };
 struct RunOutcome {
     RunEnd end = RunEnd::finished;
     int signal = 0;                  // the signal, when interrupted
-    std::uint64_t pairs = 0, prunings = 0;  // of the units written
+    std::uint64_t pairs = 0, prunings = 0, omitted = 0;  // of the units written
 };
 
 // Runs units 0 .. units-1 on `threads` worker threads and hands each finished

@@ -2,13 +2,19 @@
 
 #include <iostream>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "driver/result_file.hpp"
+#include "driver/run_manifest.hpp"
 #include "driver/shard_record.hpp"
 #include "driver/startup.hpp"
 #include "driver/study_options.hpp"
 #include "io/error.hpp"
+#include "files/file_error.hpp"
+#include "files/output_path.hpp"
 #include "io/globals.hpp"
+#include "simd/isa.hpp"
 
 namespace {
 
@@ -27,8 +33,19 @@ ScanOptions scan_options(const StudyOptions& study)
     return o;
 }
 
+// Study runs write their record and manifest through temporary names; a
+// path taken by anything but a regular file is refused before the result
+// file is touched.
+void check_companion_paths(const std::string& resultPath)
+{
+    for (const std::string& path : {shard_record_path(resultPath), manifest_path(resultPath)})
+        if (const std::string why = why_not_replaceable(path, "the file"); !why.empty())
+            error("Error: " + why + ".");
+}
+
 int run(int argc, char** argv, ScanEngine engine)
 {
+    const std::vector<std::string> command(argv, argv + argc);
     StudyOptions study;
     if (engine == ScanEngine::fast)
         take_study_options(argc, argv, study);
@@ -48,20 +65,35 @@ int run(int argc, char** argv, ScanEngine engine)
 
     // The result file is created only now, so a run that fails during
     // start-up leaves an existing file untouched. A shard's record is
-    // written only when the shard is complete: a stale one goes first.
-    if (study.any)
-        remove_shard_record(paths.output);
+    // written only when the shard is complete, and a manifest only describes
+    // the file beside it: those of an earlier run go first, classic or not.
+    Manifest manifest;
+    if (study.any) {
+        check_companion_paths(paths.output);
+        manifest = start_run_manifest(command, paths, study, threshold, isa_name(best_isa()));
+    }
+    remove_stale_companions(paths.output);
     write_result_header(paths.output, threshold, study.bgzip);
+    if (study.any)
+        write_run_manifest(paths, manifest);
     std::cout << "Running..." << std::endl;
     const ScanCounts counts =
         engine == ScanEngine::reference
             ? run_scan_reference(paths, threshold, G, E, geneMoments)
             : run_scan_fast(paths, threshold, G, E, geneMoments, best_kernels(), scan_options(study));
     if (study.snpRange) {
-        const ShardRecord record{study.firstSnp, study.lastSnp, counts.pairs, counts.prunings,
-                                 study.omitPruned, study.bgzip};
-        if (!write_shard_record(paths.output, record))
-            output_write_failed();
+        ShardRecord record{study.firstSnp, study.lastSnp, counts.pairs, counts.prunings, study.omitPruned, study.bgzip};
+        record.lines = counts.lines;
+        try {
+            write_shard_record(paths.output, record);
+        } catch (const FileError& e) {
+            error(std::string("Error: ") + e.what() + ".");
+        }
+    }
+    // Last: the manifest's "complete" speaks for the whole.
+    if (study.any) {
+        finish_run_manifest(manifest, counts);
+        write_run_manifest(paths, manifest);
     }
     std::cout << "#pairs: " << counts.pairs << std::endl;
     std::cout << "#prunings: " << counts.prunings << std::endl;

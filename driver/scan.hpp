@@ -12,6 +12,7 @@
 struct ScanCounts {
     std::uint64_t pairs = 0;     // SNP and gene-pair combinations visited
     std::uint64_t prunings = 0;  // those stopped before the interaction test
+    std::uint64_t lines = 0;     // result lines written: pairs, less those --omit-pruned left out
 };
 
 // How the fast scan runs: over which SNPs, on how many threads, and how it

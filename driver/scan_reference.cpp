@@ -53,5 +53,6 @@ ScanCounts run_scan_reference(const RunPaths& paths, double threshold, GenotypeM
             }
         }
     }
+    counts.lines = counts.pairs;
     return counts;
 }

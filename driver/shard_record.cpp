@@ -1,17 +1,25 @@
 #include "driver/shard_record.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "files/output_path.hpp"
 
 namespace {
 
 std::string format_record(const ShardRecord& r)
 {
-    return "morv-shard 1\nsnps " + std::to_string(r.first) + "-" + std::to_string(r.last) + "\npairs " +
-           std::to_string(r.pairs) + "\nprunings " + std::to_string(r.prunings) + "\nomit-pruned " +
-           (r.omitPruned ? "1" : "0") + "\nbgzip " + (r.bgzip ? "1" : "0") + "\n";
+    return "morv-shard 2\nsnps " + std::to_string(r.first) + "-" + std::to_string(r.last) + "\npairs " +
+           std::to_string(r.pairs) + "\nprunings " + std::to_string(r.prunings) + "\nlines " +
+           std::to_string(r.lines) + "\nomit-pruned " + (r.omitPruned ? "1" : "0") + "\nbgzip " +
+           (r.bgzip ? "1" : "0") + "\n";
 }
 
 // A decimal number exactly as format_record writes it: digits only, no sign,
@@ -47,21 +55,51 @@ bool parse_range(const std::string& text, ShardRecord& r)
            parse_count(text.substr(dash + 1), r.last) && r.first <= r.last;
 }
 
-// Six lines of a key, a space and a value each; far shorter than this.
+// Seven lines of a key, a space and a value each; far shorter than this.
 constexpr std::size_t kLongestRecord = 512;
-const char* const kRecordLines[] = {"morv-shard 1", "snps FIRST-LAST", "pairs P", "prunings Q", "omit-pruned 0|1",
-                                    "bgzip 0|1"};
 
-bool parse_value(int line, const std::string& value, ShardRecord& r)
+// The lines of a record of each version; version 1 has no "lines".
+std::vector<std::string> record_lines(int version)
 {
-    switch (line) {
-    case 0: return value == "1";
-    case 1: return parse_range(value, r);
-    case 2: return parse_count(value, r.pairs);
-    case 3: return parse_count(value, r.prunings);
-    case 4: return parse_flag(value, r.omitPruned);
-    default: return parse_flag(value, r.bgzip);
-    }
+    std::vector<std::string> lines = {"morv-shard " + std::to_string(version), "snps FIRST-LAST", "pairs P",
+                                      "prunings Q", "lines L", "omit-pruned 0|1", "bgzip 0|1"};
+    if (version == 1)
+        lines.erase(lines.begin() + 4);
+    return lines;
+}
+
+bool parse_value(const std::string& key, const std::string& value, ShardRecord& r)
+{
+    if (key == "snps")
+        return parse_range(value, r);
+    if (key == "pairs")
+        return parse_count(value, r.pairs);
+    if (key == "prunings")
+        return parse_count(value, r.prunings);
+    if (key == "lines")
+        return parse_count(value, r.lines);
+    if (key == "omit-pruned")
+        return parse_flag(value, r.omitPruned);
+    return parse_flag(value, r.bgzip);
+}
+
+// What no run of morv can have written, "" when the counts fit together.
+std::string check_counts(const ShardRecord& r)
+{
+    const std::uint64_t snps = r.last - r.first + 1;
+    if (r.last > kMaxSnpIndex)
+        return "SNP " + std::to_string(r.last) + " is beyond the highest index morv writes (" +
+               std::to_string(kMaxSnpIndex) + ")";
+    if (genes_of(r) == 0)
+        return "pairs " + std::to_string(r.pairs) + " are not the same whole number of gene pairs for each of its " +
+               std::to_string(snps) + " SNPs";
+    if (r.prunings > r.pairs)
+        return "more prunings than pairs";
+    if (r.linesKnown && (r.lines > r.pairs || (!r.omitPruned && r.lines != r.pairs) ||
+                         r.lines < r.pairs - r.prunings))
+        return "lines " + std::to_string(r.lines) + " do not fit pairs " + std::to_string(r.pairs) + " and prunings " +
+               std::to_string(r.prunings) + (r.omitPruned ? "" : " without omit-pruned");
+    return "";
 }
 
 // What is wrong with `text` as a record, "" when nothing.
@@ -69,52 +107,71 @@ std::string parse_record(const std::string& text, ShardRecord& r)
 {
     if (text.size() > kLongestRecord)
         return "longer than a shard record can be";
+    const int version = text.rfind("morv-shard 1\n", 0) == 0 ? 1 : 2;
+    r.linesKnown = version == 2;
     std::size_t at = 0;
-    for (int k = 0; k < 6; ++k) {
-        const std::string form = kRecordLines[k], key = form.substr(0, form.find(' '));
+    const std::vector<std::string> forms = record_lines(version);
+    for (std::size_t k = 0; k < forms.size(); ++k) {
+        const std::string& form = forms[k];
+        const std::string key = form.substr(0, form.find(' '));
         const std::size_t end = text.find('\n', at);
         if (end == std::string::npos)
             return "line " + std::to_string(k + 1) + " should be \"" + form + "\" and end with a newline";
         const std::string line = text.substr(at, end - at);
         at = end + 1;
         std::string value;
-        if (!value_of(line, key, value) || !parse_value(k, value, r))
+        if (!value_of(line, key, value) || (k == 0 ? line != form : !parse_value(key, value, r)))
             return "line " + std::to_string(k + 1) + " is \"" + line + "\", not \"" + form + "\"";
     }
     if (at != text.size())
-        return "more than the six lines of a shard record";
-    return r.prunings > r.pairs ? "more prunings than pairs" : "";
+        return "more than the " + std::to_string(forms.size()) + " lines of a shard record";
+    return check_counts(r);
 }
 
 }  // namespace
+
+std::uint64_t genes_of(const ShardRecord& r)
+{
+    const std::uint64_t snps = r.last - r.first + 1;
+    if (r.first > r.last || r.pairs % snps != 0)
+        return 0;
+    const std::uint64_t perSnp = r.pairs / snps;
+    if (perSnp > std::uint64_t(2147483647) * 2147483646 / 2)  // more than 2^31 - 1 genes make
+        return 0;
+    // n (n - 1) / 2 = perSnp: n near sqrt(2 perSnp), checked exactly (n stays below 2^31.5 for any 64-bit count).
+    std::uint64_t n = static_cast<std::uint64_t>(std::sqrt(2.0 * static_cast<double>(perSnp))) + 1;
+    while (n > 1 && n * (n - 1) / 2 > perSnp)
+        --n;
+    while (n * (n - 1) / 2 < perSnp)
+        ++n;
+    return n * (n - 1) / 2 == perSnp && n <= 2147483647 ? std::max<std::uint64_t>(n, 1) : 0;
+}
 
 std::string shard_record_path(const std::string& resultPath)
 {
     return resultPath + ".shard";
 }
 
-bool write_shard_record(const std::string& resultPath, const ShardRecord& r)
+void write_shard_record(const std::string& resultPath, const ShardRecord& r)
 {
-    const std::string path = shard_record_path(resultPath), temporary = path + ".tmp";
-    const std::string text = format_record(r);
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) == 0 && written && std::rename(temporary.c_str(), path.c_str()) == 0)
-        return true;
-    std::remove(temporary.c_str());
-    return false;
+    write_file_atomically(shard_record_path(resultPath), format_record(r), "the shard record");
 }
 
 void remove_shard_record(const std::string& resultPath)
 {
-    std::remove(shard_record_path(resultPath).c_str());
+    // unlink, not remove: a folder of that name is not ours to delete.
+    ::unlink(shard_record_path(resultPath).c_str());
 }
 
 bool read_shard_record(const std::string& resultPath, ShardRecord& r, std::string& why)
 {
     const std::string path = shard_record_path(resultPath);
+    // Never opened when it is not a regular file: a FIFO would block.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        why = "the shard record " + path + " is not a regular file";
+        return false;
+    }
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         why = errno == ENOENT ? resultPath + " has no shard record " + path +

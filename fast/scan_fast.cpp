@@ -320,7 +320,7 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
     std::size_t used = out.size;
     // Counted here, added to out once: a worker's output sits next to
     // another's, and a store per pair would bounce their cache lines.
-    std::uint64_t prunings = 0;
+    std::uint64_t prunings = 0, omitted = 0;
     for (std::size_t row0 = rowBegin; row0 < rowEnd; row0 += kRowBlock) {
         const std::size_t p0 = row0 / kPanel;
         for (int k = 0; k < 3; ++k)
@@ -348,8 +348,10 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
                 char* p = line_space(text, used);
                 if (quick_pruned_micro(W.T[j], W.errT[j], W.logSum[j], T.quick, micro)) {
                     ++prunings;
-                    if (T.omitPruned)
+                    if (T.omitPruned) {
+                        ++omitted;
                         continue;
+                    }
                     // Fixed-size copies: the line buffer has room to spare.
                     std::memcpy(p, prefix, sizeof prefix);
                     p += prefixLen;
@@ -363,8 +365,10 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
                     const int flag = exact_pair(T, W, r, g1, j, pMc, lda, pIt);
                     if (flag != kAllComputed)
                         ++prunings;
-                    if (flag == kPrunedByMc && T.omitPruned)
+                    if (flag == kPrunedByMc && T.omitPruned) {
+                        ++omitted;
                         continue;
+                    }
                     p = format_line(p, prefix, prefixLen, g2, flag, pMc, lda, pIt);
                 }
                 used = static_cast<std::size_t>(p - text.data());
@@ -373,6 +377,7 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
     }
     out.size = used;
     out.prunings += prunings;
+    out.omitted += omitted;
     return true;
 }
 
@@ -390,6 +395,7 @@ bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
     out.size = 0;
     out.pairs = unitPairs;
     out.prunings = 0;
+    out.omitted = 0;
     TextBuffer& text = T.bgzip ? W.text : out.bytes;
     // Sized for the unit's lines once, not doubled up to it: every step of a
     // buffer this large is a fresh mapping to fault in and a copy, in each
@@ -570,5 +576,5 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     if (fault)
         error(fault);
     close_result_sink(sink);
-    return ScanCounts{outcome.pairs, outcome.prunings};
+    return ScanCounts{outcome.pairs, outcome.prunings, outcome.pairs - outcome.omitted};
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "files/checked_input.hpp"
@@ -41,7 +42,8 @@ Manifest begin_manifest(const std::string& program, int argc, const char* const*
 Manifest facts_json(const FileFacts& facts)
 {
     Manifest f;
-    f["path"] = facts.path;
+    std::error_code ignored;
+    f["path"] = std::filesystem::absolute(facts.path, ignored).lexically_normal().string();
     if (!facts.regular) {
         f["regular"] = false;
         return f;
@@ -60,7 +62,11 @@ void write_manifest(const std::string& path, const Manifest& manifest)
 
 bool read_manifest(const std::string& file, Manifest& m)
 {
-    const std::string path = manifest_path(file);
+    return read_manifest_at(manifest_path(file), m);
+}
+
+bool read_manifest_at(const std::string& path, Manifest& m)
+{
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT)

@@ -38,6 +38,9 @@ void write_manifest(const std::string& path, const Manifest& manifest);
 // when there is one but it is not a manifest of this format.
 bool read_manifest(const std::string& file, Manifest& m);
 
+// The same for the manifest at `path` itself (a folder's: DIR/manifest.json).
+bool read_manifest_at(const std::string& path, Manifest& m);
+
 // A field of a manifest that was read, as type T: throws FileError naming
 // the manifest when it is missing or of another type, so readers need not
 // check each one.

@@ -17,7 +17,11 @@ int main(int argc, char** argv)
             std::cout << kMergeUsage << "\n";
             return 0;
         }
-        const ShardRecord total = merge_shards(o.out, o.shards);
+        MergeRun run;
+        run.manifest = begin_manifest("morv-merge", argc, argv);
+        const ShardRecord total = merge_shards(o.out, o.shards, run);
+        for (const std::string& warning : run.warnings)
+            std::cerr << "morv-merge: warning: " << warning << "\n";
         std::cout << "#pairs: " << total.pairs << "\n#prunings: " << total.prunings << "\n";
         return 0;
     } catch (const std::bad_alloc&) {

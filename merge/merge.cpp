@@ -1,11 +1,14 @@
 #include "merge/merge.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <htslib/bgzf.h>
+#include <limits>
+#include <unistd.h>
 
 #include "driver/bgzf_blocks.hpp"
+#include "files/file_error.hpp"
+#include "files/output_path.hpp"
 #include "merge/merge_error.hpp"
 #include "merge/output_file.hpp"
 #include "merge/shard_file.hpp"
@@ -41,6 +44,9 @@ void check_alike(const std::vector<ShardFile>& shards)
             fail(a.path + " is " + kind(a) + " but " + b.path + " is " + kind(b) + ": merge shards written alike");
         if (b.record.omitPruned != a.record.omitPruned)
             fail(a.path + " " + pruned(a) + " but " + b.path + " " + pruned(b) + ": merge shards written alike");
+        if (genes_of(b.record) != genes_of(a.record))
+            fail(b.path + " holds the pairs of " + std::to_string(genes_of(b.record)) + " genes but " + a.path +
+                 " of " + std::to_string(genes_of(a.record)) + ": were they run on the same expression file?");
     }
 }
 
@@ -58,11 +64,69 @@ ShardRecord union_of(const std::vector<ShardFile>& shards)
             fail(snps(a.last + 1, b.first - 1) + (b.first - a.last > 2 ? " are" : " is") + " in no shard: " +
                  shards[i - 1].path + " ends at SNP " + std::to_string(a.last) + ", " + shards[i].path +
                  " begins at SNP " + std::to_string(b.first));
+        if (b.pairs > std::numeric_limits<std::uint64_t>::max() - total.pairs)
+            fail("the pairs of the shards' records add up beyond what any run can write");
         total.last = b.last;
         total.pairs += b.pairs;
         total.prunings += b.prunings;
+        total.lines += b.lines;
+        total.linesKnown = total.linesKnown && b.linesKnown;
     }
     return total;
+}
+
+// A shard's manifest must say its run finished and describe this very file.
+void check_manifest(const ShardFile& s)
+{
+    const Manifest& m = s.manifest;
+    const std::string path = manifest_path(s.path);
+    const ShardRecord& r = s.record;
+    try {
+        if (!manifest_get<bool>(m, "complete", path))
+            fail(path + " says its run did not finish (\"complete\": false): was it interrupted?");
+        const Manifest& range = manifest_get<Manifest>(m, "snps", path);
+        const Manifest& output = manifest_get<Manifest>(m, "output", path);
+        const bool agree = manifest_get<std::uint64_t>(range, "first", path) == r.first &&
+                           manifest_get<std::uint64_t>(range, "last", path) == r.last &&
+                           manifest_get<bool>(m, "omit_pruned", path) == r.omitPruned &&
+                           manifest_get<bool>(m, "bgzip", path) == r.bgzip &&
+                           manifest_get<std::uint64_t>(output, "pairs", path) == r.pairs &&
+                           manifest_get<std::uint64_t>(output, "prunings", path) == r.prunings &&
+                           (!r.linesKnown || manifest_get<std::uint64_t>(output, "lines", path) == r.lines);
+        if (!agree)
+            fail(path + " and the record " + shard_record_path(s.path) +
+                 " describe different runs (SNPs, counts or format): was one of them copied from another shard?");
+    } catch (const FileError& e) {
+        fail(e.what());
+    }
+}
+
+std::string describe_input(const Manifest& input)
+{
+    if (!input.is_object() || !input.contains("checksum"))
+        return "?";
+    return input.value("path", "?") + ", " + std::to_string(input.value("size", std::uint64_t(0))) + " bytes, checksum " +
+           input.value("checksum", "?");
+}
+
+// Shards of one study: the same threshold, the same inputs byte for byte.
+void check_same_run(const ShardFile& a, const ShardFile& b)
+{
+    const auto differ = [&](const char* key) { return a.manifest.value(key, Manifest()) != b.manifest.value(key, Manifest()); };
+    if (differ("threshold"))
+        fail(b.path + " was run with threshold " + b.manifest.value("threshold", Manifest()).dump() + " but " + a.path +
+             " with " + a.manifest.value("threshold", Manifest()).dump() + ": merge shards of one run");
+    for (const char* role : {"genotype", "expression", "allele"}) {
+        const Manifest ia = a.manifest.value("inputs", Manifest::object()).value(role, Manifest()),
+                       ib = b.manifest.value("inputs", Manifest::object()).value(role, Manifest());
+        if (ia.value("size", Manifest()) != ib.value("size", Manifest()) ||
+            ia.value("checksum", Manifest()) != ib.value("checksum", Manifest()))
+            fail(b.path + " was made from another " + role + " file than " + a.path + " (" + describe_input(ib) +
+                 " against " + describe_input(ia) + "): merge shards of the same inputs");
+    }
+    for (const char* key : {"samples", "genes", "snps_in_file"})
+        if (differ(key))
+            fail(b.path + " and " + a.path + " disagree on \"" + key + "\" in their manifests: merge shards of one run");
 }
 
 std::vector<std::string> lines_of(const std::string& text)
@@ -85,9 +149,71 @@ void check_same_header(const ShardFile& a, const ShardFile& b)
          ": \"" + lb[k] + "\" against \"" + la[k] + "\"): were they run on the same inputs and threshold?");
 }
 
+bool same_file(const std::string& a, const std::string& b)
+{
+    std::error_code ignored;  // false when either does not exist yet
+    namespace fs = std::filesystem;
+    return fs::equivalent(a, b, ignored) ||
+           fs::absolute(a, ignored).lexically_normal() == fs::absolute(b, ignored).lexically_normal();
+}
+
+// OUT, its record and its manifest are renamed into place: each must be new
+// or a regular file, and none may be a file the merge reads.
+void check_out_paths(const std::string& out, const std::vector<ShardFile>& shards)
+{
+    const std::string written[] = {out, shard_record_path(out), manifest_path(out)};
+    for (const std::string& w : written) {
+        if (const std::string why = why_not_replaceable(w, "-o"); !why.empty())
+            fail(why);
+        for (const ShardFile& s : shards) {
+            if (w == out && same_file(w, s.path))
+                fail("-o " + out + " is one of the shards: merge into a new file");
+            for (const std::string& r : {s.path, shard_record_path(s.path), manifest_path(s.path)})
+                if (same_file(w, r))
+                    fail("-o " + out + " would write over " + r + ", which belongs to the shard " + s.path +
+                         ": merge into a new file");
+        }
+    }
+}
+
+Manifest shard_summary(const ShardFile& s)
+{
+    Manifest m;
+    m["path"] = std::filesystem::absolute(s.path).lexically_normal().string();
+    m["size"] = s.size;
+    m["checksum"] = s.checksum;
+    for (const char* key : {"program", "version", "cpu_level", "threads"})
+        m[key] = s.hasManifest ? s.manifest.value(key, Manifest()) : Manifest();
+    return m;
+}
+
+// OUT's manifest: the run's settings and inputs as the shards' manifests
+// have them (null when a shard has none, so nothing claims a check that was
+// not made), the union's range and counts, and each shard.
+void complete_manifest(Manifest& m, const std::string& out, const std::vector<ShardFile>& shards, const ShardRecord& total)
+{
+    const bool allKnown =
+        std::all_of(shards.begin(), shards.end(), [](const ShardFile& s) { return s.hasManifest; });
+    m["complete"] = true;
+    for (const char* key : {"threshold", "inputs", "samples", "genes", "snps_in_file"})
+        m[key] = allKnown ? shards.front().manifest.value(key, Manifest()) : Manifest();
+    m["snps"] = {{"first", total.first}, {"last", total.last}};
+    m["omit_pruned"] = total.omitPruned;
+    m["bgzip"] = total.bgzip;
+    Manifest list = Manifest::array();
+    for (const ShardFile& s : shards)
+        list.push_back(shard_summary(s));
+    m["shards"] = list;
+    m["output"] = {{"path", std::filesystem::absolute(out).lexically_normal().string()},
+                   {"lines", total.lines},
+                   {"pairs", total.pairs},
+                   {"prunings", total.prunings}};
+    m["ended"] = utc_now();
+}
+
 }  // namespace
 
-ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& paths, std::size_t pieceBytes)
+ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& paths, MergeRun& run)
 {
     std::vector<ShardFile> shards;
     for (const std::string& path : paths)
@@ -95,28 +221,53 @@ ShardRecord merge_shards(const std::string& out, const std::vector<std::string>&
     check_alike(shards);
     std::stable_sort(shards.begin(), shards.end(),
                      [](const ShardFile& a, const ShardFile& b) { return a.record.first < b.record.first; });
-    const ShardRecord total = union_of(shards);
+    ShardRecord total = union_of(shards);
+    const ShardFile* known = nullptr;
+    for (const ShardFile& s : shards) {
+        if (!s.hasManifest) {
+            run.warnings.push_back(s.path + " has no manifest (written by an older morv?): its inputs and "
+                                            "threshold cannot be checked against the other shards'");
+            continue;
+        }
+        check_manifest(s);
+        if (known)
+            check_same_run(*known, s);
+        known = known ? known : &s;
+    }
     for (ShardFile& s : shards) {
         inspect_shard(s);
         check_same_header(shards.front(), s);
-        std::error_code ignored;  // false when OUT does not exist yet
-        if (std::filesystem::equivalent(out, s.path, ignored))
-            fail("-o " + out + " is one of the shards: merge into a new file");
     }
+    check_out_paths(out, shards);
 
-    pieceBytes = std::max<std::size_t>(pieceBytes, BGZF_MAX_BLOCK_SIZE);
+    const std::size_t pieceBytes = std::max<std::size_t>(run.pieceBytes, BGZF_MAX_BLOCK_SIZE);
     OutputFile merged(out, pieceBytes);
-    copy_header(shards.front(), merged);
-    for (const ShardFile& s : shards)
-        copy_body(s, merged, pieceBytes);
+    for (ShardFile& s : shards)
+        copy_shard(s, merged, &s == &shards.front(), pieceBytes);
     if (total.bgzip)
         put(merged, bgzf_eof_block().data(), bgzf_eof_block().size());
-    // A record must never describe another file than the one beside it.
+    finish_output(merged);
+    // Every line was counted while copying: the merged record says how many,
+    // whatever version the shards' records were.
+    if (!total.linesKnown) {
+        total.lines = 0;
+        for (const ShardFile& s : shards)
+            total.lines += s.lines;
+        total.linesKnown = true;
+    }
+    complete_manifest(run.manifest, out, shards, total);
+    // A record or manifest must never describe another file than the one
+    // beside it: the old ones go just before the new OUT takes its name.
     remove_shard_record(out);
+    ::unlink(manifest_path(out).c_str());
     commit_output(merged);
-    if (!write_shard_record(out, total)) {
+    try {
+        write_shard_record(out, total);
+        write_manifest(manifest_path(out), run.manifest);
+    } catch (const FileError& e) {
         std::remove(out.c_str());
-        fail("cannot write the record " + shard_record_path(out));
+        remove_shard_record(out);
+        fail(e.what());
     }
     return total;
 }

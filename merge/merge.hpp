@@ -5,19 +5,28 @@
 #include <vector>
 
 #include "driver/shard_record.hpp"
+#include "files/manifest.hpp"
+
+// `pieceBytes`: how much is read from a shard and buffered for OUT at a time
+// (at least a BGZF block); large, so that hundreds of GB stream fast.
+constexpr std::size_t kMergePieceBytes = std::size_t(8) << 20;
+
+struct MergeRun {
+    Manifest manifest;                  // begun by the caller (begin_manifest), completed by the merge
+    std::vector<std::string> warnings;  // what could not be checked (shards without a manifest)
+    std::size_t pieceBytes = kMergePieceBytes;
+};
 
 // Joins the result files of morv runs over consecutive SNP ranges (shards,
 // given in any order, each with its record) into `out`: the header once,
 // then every shard's lines in SNP order; BGZF shards give a BGZF file of
 // their blocks as they are. Writes OUT's own record, whose range is the
 // union and whose counts are the sums, so that merged files can be merged
-// again; returns it. Everything that can be checked before copying is
-// checked first: the records (present, alike, contiguous ranges), then each
-// file (compression, header, complete). Throws MergeError; OUT and its
-// record are then left as they were.
-//
-// `pieceBytes`: how much is read from a shard and buffered for OUT at a time
-// (at least a BGZF block); large, so that hundreds of GB stream fast.
-constexpr std::size_t kMergePieceBytes = std::size_t(8) << 20;
-ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& shards,
-                         std::size_t pieceBytes = kMergePieceBytes);
+// again, and OUT's manifest; returns the record. Everything that can be
+// checked before copying is checked first: the records (present, alike,
+// contiguous ranges, the same genes), the manifests (complete, matching
+// their records, the same inputs and threshold), the paths (OUT a regular
+// file or new, none of the shards' files), then each file (compression,
+// header, complete); every line and block is checked while copying. Throws
+// MergeError; OUT and its record and manifest are then left as they were.
+ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& shards, MergeRun& run);

@@ -32,12 +32,15 @@ void write_all(int fd, const char* data, std::size_t size, const std::string& sh
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& p, std::size_t bufferBytes) : path(p), temporary(temporary_beside(p))
+OutputFile::OutputFile(const std::string& p, std::size_t bufferBytes)
+    : path(p), temporary(temporary_beside(p)), buffer(bufferBytes)
 {
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A fresh file: whatever an interrupted merge left under the temporary
+    // name goes, and a FIFO or link put there is never opened.
+    ::unlink(temporary.c_str());
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         throw MergeError("cannot create " + path + " (as " + temporary + "): " + std::strerror(errno));
-    buffer.resize(bufferBytes);
 }
 
 OutputFile::~OutputFile()
@@ -62,7 +65,7 @@ void put(OutputFile& out, const char* data, std::size_t size)
     out.used += size;
 }
 
-void commit_output(OutputFile& out)
+void finish_output(OutputFile& out)
 {
     write_all(out.fd, out.buffer.data(), out.used, out.path);
     out.used = 0;
@@ -70,6 +73,10 @@ void commit_output(OutputFile& out)
     out.fd = -1;
     if (closed != 0)
         throw MergeError("cannot write " + out.path + ": " + std::strerror(errno));
+}
+
+void commit_output(OutputFile& out)
+{
     if (std::rename(out.temporary.c_str(), out.path.c_str()) != 0)
         throw MergeError("cannot rename " + out.temporary + " to " + out.path + ": " + std::strerror(errno));
     out.committed = true;

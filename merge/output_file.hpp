@@ -24,5 +24,10 @@ struct OutputFile {
 // Buffered; a large piece goes straight to the file. Throws MergeError.
 void put(OutputFile& out, const char* data, std::size_t size);
 
-// Writes what is buffered, closes and renames the temporary to the path.
+// Writes what is buffered and closes the temporary: after this, only the
+// rename is left, so a failure here leaves OUT and its companions as they
+// were.
+void finish_output(OutputFile& out);
+
+// Renames the finished temporary to the path.
 void commit_output(OutputFile& out);

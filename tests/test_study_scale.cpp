@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <pty.h>
 #include <set>
 #include <sys/wait.h>
@@ -176,25 +178,45 @@ TEST(StudyScale, OptionsAndTheirFaults)
 {
     TempDir dir;
     const Inputs in = simulate(MORV_SIMULATE_BIN, dir, "10 3 4 9");
+    const std::string out = dir.file("out.txt");
     const struct {
         std::vector<std::string> options;
         int status;
         std::string err;
+        bool companions;  // the record and manifest beside the file afterwards
     } cases[] = {
-        {{"--threads", "0"}, 1, "Error: --threads takes a whole number from 1 to 1024, not \"0\".\n"},
-        {{"--threads=2x"}, 1, "Error: --threads takes a whole number from 1 to 1024, not \"2x\".\n"},
-        {{"--snps", "2-1"}, 1, "Error: --snps takes FIRST-LAST, two SNP indices counted from 0 with FIRST <= LAST, not \"2-1\".\n"},
-        {{"--snps=1-3"}, 1, "Error: --snps 1-3 is outside the genotype file's SNPs 0-2.\n"},
-        {{"--snps=1-2", "--omit-pruned", "--threads=2"}, 0, ""},
-        {{"-o", "--bgzip"}, 0, ""},  // a file name; the later -o wins
+        {{"--threads", "0"}, 1, "Error: --threads takes a whole number from 1 to 1024, not \"0\".\n", false},
+        {{"--threads=2x"}, 1, "Error: --threads takes a whole number from 1 to 1024, not \"2x\".\n", false},
+        {{"--snps", "2-1"}, 1, "Error: --snps takes FIRST-LAST, two SNP indices counted from 0 with FIRST <= LAST, not \"2-1\".\n", false},
+        {{"--snps=1-3"}, 1, "Error: --snps 1-3 is outside the genotype file's SNPs 0-2.\n", false},
+        {{"--snps=1-2", "--omit-pruned", "--threads=2"}, 0, "", true},
+        {{"-o", "--bgzip"}, 0, "", false},  // a file name; the later -o wins; a classic run leaves no stale record
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options[0]);
-        const RunResult r = morv(in, dir.file("out.txt"), c.options);
+        const RunResult r = morv(in, out, c.options);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(access((out + ".shard").c_str(), F_OK) == 0, c.companions);
+        EXPECT_EQ(access((out + ".manifest.json").c_str(), F_OK) == 0, c.companions);
+        if (!c.companions)
+            continue;
+        // The manifest counts the lines the file holds; the record too.
+        const auto manifest = nlohmann::json::parse(read_file(out + ".manifest.json"));
+        const std::size_t lines = lines_of(read_file(out)).size() - 3;
+        EXPECT_TRUE(manifest["complete"] == true && manifest["output"]["lines"] == lines &&
+                    manifest["omit_pruned"] == true && manifest["threads"] == 2 && manifest["threshold"] == 0.05)
+            << manifest.dump();
+        EXPECT_NE(read_file(out + ".shard").find("\nlines " + std::to_string(lines) + "\n"), std::string::npos);
     }
-    EXPECT_EQ(read_file(dir.file("out.txt")).substr(0, 17), "Results of MORV:\n");
+    EXPECT_EQ(read_file(out).substr(0, 17), "Results of MORV:\n");
+    // A manifest path taken by a folder is refused before the file is touched.
+    const std::string before = read_file(out);
+    ASSERT_EQ(mkdir((out + ".manifest.json").c_str(), 0700), 0);
+    const RunResult taken = morv(in, out, {"--threads", "2"});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_NE(taken.err.find(".manifest.json exists and is a folder, not a regular file"), std::string::npos) << taken.err;
+    EXPECT_TRUE(read_file(out) == before);
 }
 
 // Standard error of morv when it is a pseudo-terminal (standard input and
