@@ -6,6 +6,7 @@
 
 #include "report/annotate.hpp"
 #include "report/options.hpp"
+#include "report/provenance.hpp"
 
 int main(int argc, char** argv)
 {
@@ -23,8 +24,12 @@ int main(int argc, char** argv)
             filter.max_log10_it = std::log10(p_limit(options.at("--max-it-p"), "--max-it-p"));
             filter.it_required = true;
         }
-        const PreparedTables tables = read_prepared(options.at("--prepared"));
+        const std::string results = options.at("--results"), dir = options.at("--prepared");
+        std::vector<std::string> warnings;
+        check_prepared_folder(read_result_origin(results, warnings), results, dir, warnings);
+        print_warnings(warnings);
+        const PreparedTables tables = read_prepared(dir);
         std::ios::sync_with_stdio(false);
-        annotate(options.at("--results"), tables, filter, std::cout);
+        annotate(results, tables, filter, std::cout);
     });
 }

@@ -122,10 +122,15 @@ std::vector<QQPoint> qq_points(const PSeries& series, std::size_t max_points)
 
 QQSeries read_qq_series(const std::string& results)
 {
-    QQSeries q{make_series(), make_series()};
+    QQSeries q;
+    q.mc = make_series();
+    q.it = make_series();
     ResultReader reader(results);
+    q.threshold_line = reader.threshold_line();
     ResultRecord r;
     while (reader.next(r)) {
+        ++q.lines;
+        q.pruned_by_mc += r.flag == 0;
         add_log10_p(q.mc, r.log10_mc);
         if (r.flag == 1)
             add_log10_p(q.it, r.log10_it);

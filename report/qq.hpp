@@ -36,8 +36,11 @@ struct QQPoint {
 };
 std::vector<QQPoint> qq_points(const PSeries& series, std::size_t max_points);
 
-// The MC column of every line and the IT column of the lines with flag 1.
+// The MC column of every line and the IT column of the lines with flag 1,
+// with what the plot's title says of the file.
 struct QQSeries {
     PSeries mc, it;
+    std::string threshold_line;  // the header's second line
+    std::uint64_t lines = 0, pruned_by_mc = 0;  // result lines, of them flag 0
 };
 QQSeries read_qq_series(const std::string& results);

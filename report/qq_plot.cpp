@@ -64,8 +64,18 @@ std::string data_of(const std::vector<QQPoint>& points)
     return text;
 }
 
+// A gnuplot double-quoted string: backslash escapes, so a newline can break
+// the title into lines.
+std::string double_quoted(const std::string& text)
+{
+    std::string q = "\"";
+    for (char c : text)
+        q += c == '\n' ? std::string("\\n") : c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return q + "\"";
+}
+
 std::string script_of(const std::vector<QQCurve>& curves, const std::vector<std::string>& data,
-                      const std::string& output)
+                      const std::string& output, const std::string& title, const std::string& subtitle)
 {
     double xmax = 1, ymax = 1;
     for (const QQCurve& c : curves)
@@ -84,7 +94,7 @@ std::string script_of(const std::vector<QQCurve>& curves, const std::vector<std:
         "  set terminal png size 900,800 enhanced\n"
         "}\n"
         "set output " + quoted(output) + "\n"
-        "set title 'QQ plot of the morv p-values'\n"
+        "set title " + double_quoted(subtitle.empty() ? title : title + "\n" + subtitle) + " noenhanced\n"
         "set xlabel 'expected -log_{10} p'\n"
         "set ylabel 'observed -log_{10} p'\n"
         "set key top left Left reverse box opaque\n"
@@ -120,14 +130,15 @@ void run_gnuplot(const std::string& script)
 
 }  // namespace
 
-void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png)
+void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png, const std::string& title,
+                  const std::string& subtitle)
 {
     ScratchDir dir;
     std::vector<std::string> data;
     for (std::size_t i = 0; i < curves.size(); ++i)
         data.push_back(dir.write("series" + std::to_string(i) + ".dat", data_of(curves[i].points)));
     const std::string partial = png + ".partial-" + std::to_string(getpid());
-    run_gnuplot(dir.write("qq.gp", script_of(curves, data, partial)));
+    run_gnuplot(dir.write("qq.gp", script_of(curves, data, partial, title, subtitle)));
     if (std::rename(partial.c_str(), png.c_str()) != 0) {
         std::remove(partial.c_str());
         throw ReportError("cannot write " + png + ": " + std::strerror(errno));

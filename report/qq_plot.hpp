@@ -7,7 +7,7 @@
 
 // One series of the QQ plot as the legend names it.
 struct QQCurve {
-    std::string name;  // "MC", "IT"
+    std::string name;  // "MC", "IT, given MC p < threshold"
     double lambda;
     std::uint64_t tested;
     std::vector<QQPoint> points;
@@ -15,5 +15,7 @@ struct QQCurve {
 
 // Draws the curves and the diagonal into `png` with gnuplot, run as a child
 // process on a generated script; the image appears under its name only when
-// complete. Throws ReportError when gnuplot is missing or fails.
-void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png);
+// complete. `title` and `subtitle` head the plot. Throws ReportError when
+// gnuplot is missing or fails.
+void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png, const std::string& title = "QQ plot of the morv p-values",
+                  const std::string& subtitle = "");

@@ -1,9 +1,9 @@
 #include "report/result_reader.hpp"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "files/file_error.hpp"
 #include "report/report_error.hpp"
 
 namespace {
@@ -12,6 +12,7 @@ namespace {
 // keeps memory bounded whatever the input.
 constexpr std::size_t kMaxLine = 4096;
 constexpr unsigned long kMaxIndex = 2147483647;  // morv prints indices with %d
+const std::string_view kDegenerateMc = "0.301030";   // log10 2
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -104,20 +105,55 @@ ResultRecord parse_result_line(std::string_view text)
         throw ReportError("MC value '" + std::string(field[4]) + "' is not a number as morv prints it");
     check_value(field[5], r.flag == 0, "LDA");
     check_value(field[6], r.flag != 1, "IT");
+    if (r.gene1 >= r.gene2)
+        throw ReportError("gene 1 index " + std::to_string(r.gene1) + " is not below gene 2 index " +
+                          std::to_string(r.gene2));
     r.mc = field[4];
     r.lda = field[5];
     r.it = field[6];
     r.log10_mc = value_of(r.mc);
     r.log10_it = r.flag == 1 ? value_of(r.it) : 0.0;
+    // log10 of a p-value is at most 0; the MC test's stand-in 2 (a degenerate
+    // class covariance) is the one value above.
+    if (r.log10_mc > 0 && r.mc != kDegenerateMc)
+        throw ReportError("MC value '" + std::string(r.mc) + "' is the log10 of a p-value above 1");
+    if (r.log10_it > 0)
+        throw ReportError("IT value '" + std::string(r.it) + "' is the log10 of a p-value above 1");
     return r;
 }
 
-ResultReader::ResultReader(const std::string& path) : path_(path)
+ThresholdBounds threshold_bounds(std::string_view line)
 {
-    errno = 0;  // gzopen's failure need not come from the system
-    file_.reset(gzopen(path.c_str(), "rb"));
-    if (!file_)
-        throw ReportError("cannot open " + path + (errno ? std::string(": ") + std::strerror(errno) : ""));
+    // Six decimals are printed: the value lies within half a unit of the last.
+    constexpr double kHalf = 0.5e-6;
+    ThresholdBounds b;
+    const std::string_view logged = "log10(threshold) = ", plain = "threshold = ";
+    if (line.substr(0, logged.size()) == logged) {
+        const double l = value_of(line.substr(logged.size()));
+        b.low = l - kHalf;
+        b.high = l + kHalf;
+    } else if (line.substr(0, plain.size()) == plain) {
+        const double t = value_of(line.substr(plain.size()));
+        b.low = t - kHalf > 0 ? std::log10(t - kHalf) : -HUGE_VAL;
+        b.high = t + kHalf > 0 ? std::log10(t + kHalf) : -HUGE_VAL;
+    }
+    return b;
+}
+
+void check_flag_against_threshold(const ResultRecord& r, const ThresholdBounds& b)
+{
+    constexpr double kHalf = 0.5e-6;  // of the printed log10 p
+    const bool passed = r.flag != 0;
+    if (passed && r.log10_mc - kHalf >= b.high)
+        throw ReportError("flag " + std::string(r.flag_text) + " says the pair passed the MC test, but its MC value " +
+                          std::string(r.mc) + " is not below the threshold of the header");
+    if (!passed && r.log10_mc + kHalf < b.low)
+        throw ReportError("flag 0 says the MC test stopped the pair, but its MC value " + std::string(r.mc) +
+                          " is below the threshold of the header");
+}
+
+ResultReader::ResultReader(const std::string& path) try : file_(path), path_(path)
+{
     for (int number = 1; number <= 3; ++number) {
         if (!read_line())
             fail("the file ends before its three header lines");
@@ -126,7 +162,13 @@ ResultReader::ResultReader(const std::string& path) : path_(path)
         } catch (const ReportError& e) {
             fail(e.what());
         }
+        if (number == 2) {
+            threshold_line_ = line_;
+            bounds_ = threshold_bounds(line_);
+        }
     }
+} catch (const FileError& e) {
+    throw ReportError(e.what());
 }
 
 void ResultReader::fail(const std::string& what) const
@@ -141,15 +183,14 @@ bool ResultReader::read_line()
         if (pos_ == end_) {
             if (at_end_)
                 break;
-            const int got = gzread(file_.get(), buffer_, sizeof buffer_);
-            int code = Z_OK;
-            const char* message = got <= 0 ? gzerror(file_.get(), &code) : "";
-            if (got < 0 || code != Z_OK) {  // at the end: a gzip stream cut short
-                ++line_number_;
-                fail(std::string("cannot read: ") + message);
+            std::size_t got = 0;
+            try {
+                got = file_.read(buffer_, sizeof buffer_);
+            } catch (const FileError& e) {
+                throw ReportError(e.what());
             }
             pos_ = 0;
-            end_ = static_cast<std::size_t>(got);
+            end_ = got;
             at_end_ = got == 0;
             continue;
         }
@@ -179,6 +220,7 @@ bool ResultReader::next(ResultRecord& record)
         return false;
     try {
         record = parse_result_line(line_);
+        check_flag_against_threshold(record, bounds_);
     } catch (const ReportError& e) {
         fail(e.what());
     }

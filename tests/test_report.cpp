@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <zlib.h>
@@ -25,7 +26,7 @@ const std::string kHeader = "Results of MORV:\nthreshold = 0.050000\n"
 const std::string kLines = "0\t0\t1\t0\t-0.500000\t1.0\t1.0\n"
                            "1\t0\t2\t1\t-3.000000\t-12.500000\t-inf\n"
                            "1\t1\t2\t2\t-1.400000\t-30.000000\t1.0\n"
-                           "0\t1\t2\t1\t0.000000\t-10.000000\t-1.900000\n";
+                           "0\t1\t2\t1\t-2.000000\t-10.000000\t-1.900000\n";
 
 // The annotator's output; an IT limit of 1 or more stands for none.
 std::string annotated(const TempDir& dir, const std::string& results, const std::string& flags, double mc, double it)
@@ -50,28 +51,60 @@ TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
     const std::string row[] = {"rs7\t1\t100\tA\tG\tG0\tG1\t0\t-0.500000\t1.0\t1.0\n",
                                "2:50:C:T\t2\t50\tC\tT\tG0\tG2\t1\t-3.000000\t-12.500000\t-inf\n",
                                "2:50:C:T\t2\t50\tC\tT\tG1\tG2\t2\t-1.400000\t-30.000000\t1.0\n",
-                               "rs7\t1\t100\tA\tG\tG1\tG2\t1\t0.000000\t-10.000000\t-1.900000\n"};
+                               "rs7\t1\t100\tA\tG\tG1\tG2\t1\t-2.000000\t-10.000000\t-1.900000\n"};
     const struct { std::string flags; double mc, it; std::string rows; } cases[] = {
         {"", 2, 2, row[0] + row[1] + row[2] + row[3]}, {"1,2", 2, 2, row[1] + row[2] + row[3]},
-        {"0", 2, 2, row[0]}, {"", 0.05, 2, row[1] + row[2]}, {"", 2, 0.01, row[1]}, {"", 2, 0.5, row[1] + row[3]},
+        {"0", 2, 2, row[0]}, {"", 0.05, 2, row[1] + row[2] + row[3]}, {"", 2, 0.01, row[1]}, {"", 2, 0.5, row[1] + row[3]},
     };
     for (const std::string& results : {plain, gz})
         for (const auto& c : cases) {
             SCOPED_TRACE(results + " flags " + c.flags + " mc " + std::to_string(c.mc) + " it " + std::to_string(c.it));
             EXPECT_EQ(annotated(dir, results, c.flags, c.mc, c.it), "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it\n" + c.rows);
         }
-    const struct { std::string content, message; } faults[] = {
+    std::string cut = testsupport::read_file(gz);
+    cut.resize(cut.size() - 9);
+    const struct { std::string content, message; bool gzip; } faults[] = {
         {"Results of morv:\n" + kHeader.substr(17) + kLines, "r.txt line 1: not a morv result header"},
         {kHeader + kLines + "0\t1\t2\t1\t-1.5\t-1.000000\t-1.000000\n", "r.txt line 8: MC value '-1.5'"},
         {kHeader + kLines + "2\t0\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 8: SNP index 2 is beyond"},
+        {kHeader + "0\t2\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 4: gene 1 index 2 is not below gene 2 index 1"},
+        {kHeader + "0\t0\t1\t0\t0.500000\t1.0\t1.0\n", "r.txt line 4: MC value '0.500000' is the log10 of a p-value above 1"},
+        {kHeader + "0\t0\t1\t2\t-1.300000\t-1.000000\t1.0\n", "r.txt line 4: flag 2 says the pair passed the MC test"},
+        {kHeader + "0\t0\t1\t0\t-1.302000\t1.0\t1.0\n", "r.txt line 4: flag 0 says the MC test stopped the pair"},
+        {kHeader + "0\t0\t1\t1\t-2.000000\t-1.000000\t0.100000\n", "r.txt line 4: IT value '0.100000' is the log10"},
+        {cut, "r.txt.gz is cut short", true},
+        {testsupport::read_file(gz) + "junk", "r.txt.gz holds data that are not gzip after the end of its gzip stream", true},
     };
     for (const auto& c : faults) {
-        dir.write("r.txt", c.content);
+        dir.write(c.gzip ? "r.txt.gz" : "r.txt", c.content);
         try {
-            ADD_FAILURE() << "accepted " << annotated(dir, plain, "", 2, 2);
+            ADD_FAILURE() << "accepted " << annotated(dir, c.gzip ? gz : plain, "", 2, 2);
         } catch (const ReportError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
         }
+    }
+}
+
+// No lambda over nothing, nor over the p-values below the threshold alone.
+TEST(Qq, RefusesWhatItCannotPlot)
+{
+    const std::string omitted = R"({"format": "morv-manifest 1", "complete": true, "omit_pruned": true})";
+    const struct { std::string results, manifest, message; } cases[] = {
+        {kHeader, "", "r.txt holds no result lines: there is nothing to plot"},
+        {kHeader + "0\t0\t1\t0\t0.000000\t1.0\t1.0\n", "", "r.txt holds no MC p-value below 1"},
+        {kHeader + kLines, omitted, "r.txt was written with --omit-pruned"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        dir.write("r.txt", c.results);
+        if (!c.manifest.empty())
+            dir.write("r.txt.manifest.json", c.manifest);
+        const testsupport::RunResult r =
+            testsupport::run(MORV_QQ_BIN, {"morv-qq", "--results", dir.file("r.txt"), "--out", dir.file("qq.png")}, "");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Error: " + dir.path + "/" + c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(std::ifstream(dir.file("qq.png")).good());
     }
 }
 
@@ -87,7 +120,9 @@ TEST(Qq, LambdaOfTheBinnedMedianEqualsTheSortedMedian)
         lines += std::to_string(i) + "\t0\t1\t0\t" + x + "\t1.0\t1.0\n";
     }
     TempDir dir;
-    const QQSeries q = read_qq_series(dir.write("r.txt", kHeader + lines + "7\t0\t1\t0\t0.301030\t1.0\t1.0\n"));
+    std::string header = kHeader;  // threshold 0: every pair stopped by the MC test
+    header.replace(header.find("0.05"), 4, "0.00");
+    const QQSeries q = read_qq_series(dir.write("r.txt", header + lines + "7\t0\t1\t0\t0.301030\t1.0\t1.0\n"));
     std::sort(p.begin(), p.end());
     EXPECT_EQ(q.mc.tested, 1000u);
     EXPECT_EQ(q.mc.left_out, 1u);

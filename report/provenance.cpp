@@ -1,0 +1,90 @@
+#include "report/provenance.hpp"
+
+#include <cstdio>
+
+#include "files/file_error.hpp"
+#include "report/report_error.hpp"
+
+ResultOrigin read_result_origin(const std::string& results, std::vector<std::string>& warnings)
+{
+    ResultOrigin o;
+    const std::string path = manifest_path(results);
+    try {
+        o.known = read_manifest(results, o.manifest);
+        if (o.known) {
+            o.complete = manifest_get<bool>(o.manifest, "complete", path);
+            o.omitPruned = manifest_get<bool>(o.manifest, "omit_pruned", path);
+        }
+    } catch (const FileError& e) {
+        throw ReportError(e.what());
+    }
+    if (!o.known)
+        warnings.push_back(results + " has no manifest (" + path +
+                           "; a run without study options writes none): what made it cannot be checked");
+    else if (!o.complete)
+        warnings.push_back(path + " says the run that wrote " + results +
+                           " did not finish (\"complete\": false): its lines are only a part of the scan");
+    return o;
+}
+
+namespace {
+
+std::string describe(const Manifest& f)
+{
+    return f.value("path", "?") + " (" + std::to_string(f.value("size", std::uint64_t(0))) + " bytes, checksum " +
+           f.value("checksum", "?") + ")";
+}
+
+bool same_bytes(const Manifest& a, const Manifest& b)
+{
+    return a.is_object() && b.is_object() && a.contains("checksum") && a.value("size", Manifest()) == b.value("size", Manifest()) &&
+           a.value("checksum", Manifest()) == b.value("checksum", Manifest());
+}
+
+}  // namespace
+
+void check_prepared_folder(const ResultOrigin& origin, const std::string& results, const std::string& dir,
+                           std::vector<std::string>& warnings)
+{
+    const std::string preparedPath = dir + "/manifest.json";
+    Manifest prepared;
+    bool preparedKnown = false;
+    try {
+        preparedKnown = read_manifest_at(preparedPath, prepared);
+    } catch (const FileError& e) {
+        throw ReportError(e.what());
+    }
+    if (!preparedKnown) {
+        warnings.push_back(dir + " has no manifest (" + preparedPath + "; prepared by an older morv-prepare?): "
+                           "that its tables name the indices of " + results + " cannot be checked");
+        return;
+    }
+    if (!origin.known)
+        return;  // already warned about
+    const Manifest inputs = origin.manifest.value("inputs", Manifest());
+    if (!inputs.is_object()) {
+        warnings.push_back(manifest_path(results) + " does not name the files the run read (merged from shards "
+                           "without manifests?): that " + dir + " is its prepared folder cannot be checked");
+        return;
+    }
+    const Manifest outputs = prepared.value("outputs", Manifest::object());
+    for (const char* role : {"genotype", "expression", "allele"}) {
+        const Manifest used = inputs.value(role, Manifest()), made = outputs.value(std::string(role) + ".txt", Manifest());
+        if (used.is_object() && used.value("regular", true) == false) {
+            warnings.push_back(std::string("the run read its ") + role + " file from " + used.value("path", "?") +
+                               ", not a regular file: that it came from " + dir + " cannot be checked");
+            continue;
+        }
+        if (!same_bytes(used, made))
+            throw ReportError("the prepared folder " + dir + " is not the one whose files " + results +
+                              " was run on: the run read the " + role + " file " + describe(used) + ", but " + dir +
+                              " made " + describe(made) + " (use the --prepared folder of that run)");
+    }
+}
+
+void print_warnings(const std::vector<std::string>& warnings)
+{
+    for (const std::string& w : warnings)
+        std::fprintf(stderr, "Warning: %s\n", w.c_str());
+    std::fflush(stderr);
+}
