@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "tests/support.hpp"
 
@@ -20,11 +21,16 @@ RunResult run_tool(std::vector<std::string> argv, const std::string& input = "")
     return run("/usr/bin/env", argv, input);
 }
 
+bool have_snakemake()
+{
+    return std::system("command -v snakemake >/dev/null 2>&1") == 0;
+}
+
 // The workflow on `config` (KEY=VALUE), its bookkeeping kept in `dir`, which
 // must succeed; its standard error to `err` if given.
 void run_workflow(const TempDir& dir, const std::vector<std::string>& config, std::string* err = nullptr)
 {
-    if (std::system("command -v snakemake >/dev/null 2>&1") != 0)
+    if (!have_snakemake())
         GTEST_SKIP() << "snakemake is not installed (tools/install-deps.sh installs it)";
     std::vector<std::string> argv = {"snakemake", "-s", MORV_SOURCE_DIR "/workflow/Snakefile", "--directory",
                                      dir.path, "--quiet", "--cores", "2", "--config", "bin=" + kBin};
@@ -33,6 +39,18 @@ void run_workflow(const TempDir& dir, const std::vector<std::string>& config, st
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     if (err)
         *err = r.err;
+}
+
+// Shell scripts named like SLURM's commands in dir/bin; returns the PATH=
+// that puts them first.
+std::string stub_commands(const TempDir& dir, const std::map<std::string, std::string>& scripts)
+{
+    std::filesystem::create_directories(dir.file("bin"));
+    for (const auto& [name, body] : scripts) {
+        dir.write("bin/" + name, "#!/bin/sh\n" + body + "\n");
+        std::filesystem::permissions(dir.file("bin/" + name), std::filesystem::perms::owner_all);
+    }
+    return "PATH=" + dir.file("bin") + ":" + std::getenv("PATH");
 }
 
 // One morv run over every SNP: the result file and morv's last two lines.
@@ -111,6 +129,40 @@ TEST(Workflow, StudyFromVcfWithReport)
     EXPECT_GT(lines_of(top.out).size(), 1u) << top.err;
     EXPECT_EQ(read_file(dir.file("out/top.tsv")), top.out);
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/qq.png")));
+}
+
+// The SLURM profile's status script: sacct's state, else scontrol's; a job
+// neither knows has ended unseen (failed); a query that keeps failing may
+// yet answer (running).
+TEST(Workflow, SlurmStatusScript)
+{
+    if (!have_snakemake())
+        GTEST_SKIP() << "snakemake is not installed (tools/install-deps.sh installs it)";
+    const std::string disabled = "echo 'Slurm accounting storage is disabled' >&2; exit 1",
+                      forgotten = "echo 'slurm_load_jobs error: Invalid job id specified' >&2; exit 1",
+                      down = "echo 'Unable to contact slurm controller' >&2; exit 1",
+                      only_job_7 = "case \" $* \" in *\" 7 \"*) ;; *) exit 9 ;; esac\n";
+    const struct {
+        std::string sacct, scontrol, answer;
+    } cases[] = {
+        {"echo COMPLETED", down, "success"},
+        {"echo 'CANCELLED by 0'", down, "failed"},
+        {"echo PENDING", forgotten, "running"},
+        {disabled, "echo 'JobId=7 JobState=TIMEOUT Reason=TimeLimit'", "failed"},
+        {"true", "echo 'JobId=7 JobState=COMPLETED'", "success"},  // not in sacct yet
+        {disabled, forgotten, "failed"},
+        {down, forgotten, "running"},
+        {disabled, down, "running"},
+        {disabled, "[ -e $0.tried ] || { touch $0.tried; " + down + "; }\necho JobState=OUT_OF_MEMORY", "failed"},
+    };
+    for (const auto& c : cases) {
+        const TempDir dir;
+        const std::string path =
+            stub_commands(dir, {{"sacct", only_job_7 + c.sacct}, {"scontrol", only_job_7 + c.scontrol}});
+        const RunResult r = run_tool(
+            {path, "MORV_SLURM_STATUS_PAUSE=0", MORV_SOURCE_DIR "/workflow/profiles/slurm/slurm-status.py", "7"});
+        EXPECT_EQ(r.out, c.answer + "\n") << c.sacct << " / " << c.scontrol << "\n" << r.err;
+    }
 }
 
 }  // namespace
