@@ -26,16 +26,28 @@ bool have_snakemake()
     return std::system("command -v snakemake >/dev/null 2>&1") == 0;
 }
 
-// The workflow on `config` (KEY=VALUE), its bookkeeping kept in `dir`, which
-// must succeed; its standard error to `err` if given.
+// snakemake on the workflow, its bookkeeping kept in `dir`; `env` (NAME=VALUE)
+// and `options` before --config, `config` (KEY=VALUE) after it.
+RunResult snakemake(const TempDir& dir, const std::vector<std::string>& config,
+                    const std::vector<std::string>& env = {},
+                    const std::vector<std::string>& options = {"--cores", "2"})
+{
+    std::vector<std::string> argv = env;
+    argv.insert(argv.end(),
+                {"snakemake", "-s", MORV_SOURCE_DIR "/workflow/Snakefile", "--directory", dir.path, "--quiet"});
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"--config", "bin=" + kBin});
+    argv.insert(argv.end(), config.begin(), config.end());
+    return run_tool(argv);
+}
+
+// The workflow on `config`, which must succeed; its standard error to `err`
+// if given.
 void run_workflow(const TempDir& dir, const std::vector<std::string>& config, std::string* err = nullptr)
 {
     if (!have_snakemake())
         GTEST_SKIP() << "snakemake is not installed (tools/install-deps.sh installs it)";
-    std::vector<std::string> argv = {"snakemake", "-s", MORV_SOURCE_DIR "/workflow/Snakefile", "--directory",
-                                     dir.path, "--quiet", "--cores", "2", "--config", "bin=" + kBin};
-    argv.insert(argv.end(), config.begin(), config.end());
-    const RunResult r = run_tool(argv);
+    const RunResult r = snakemake(dir, config);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     if (err)
         *err = r.err;
@@ -162,6 +174,51 @@ TEST(Workflow, SlurmStatusScript)
         const RunResult r = run_tool(
             {path, "MORV_SLURM_STATUS_PAUSE=0", MORV_SOURCE_DIR "/workflow/profiles/slurm/slurm-status.py", "7"});
         EXPECT_EQ(r.out, c.answer + "\n") << c.sacct << " / " << c.scontrol << "\n" << r.err;
+    }
+}
+
+// The SLURM profile, from another folder than the run's, on stand-ins: sbatch
+// runs the job at once, scontrol tells how it ended, sinfo shows one node of
+// 2 CPUs and 4000 MB. Each job's log goes to OUT/logs/slurm; a job larger
+// than the node is refused before anything is submitted.
+TEST(Workflow, SlurmProfile)
+{
+    if (!have_snakemake())
+        GTEST_SKIP() << "snakemake is not installed (tools/install-deps.sh installs it)";
+    const std::string profile = std::filesystem::relative(MORV_SOURCE_DIR "/workflow/profiles/slurm").string();
+    const struct {
+        std::string threads, mem_mb, error;
+    } cases[] = {
+        {"2", "2000", ""},
+        {"3", "2000", "give threads=2 or fewer"},
+        {"1", "5000", "--set-resources shard:mem_mb=4000"},
+    };
+    for (const auto& c : cases) {
+        const TempDir dir;
+        const Inputs in = simulate(MORV_SIMULATE_BIN, dir, "20 3 4 1");
+        const std::string path = stub_commands(
+            dir, {{"sbatch", "echo \"$*\" >> $0.args\n"
+                             "for a; do case $a in --output=*) log=${a#--output=} ;; esac; done\n"
+                             "if \"$a\" > $(echo $log | sed s/%j/$$/) 2>&1; then s=COMPLETED; else s=FAILED; fi\n"
+                             "echo JobState=$s > $0.$$; echo $$"},
+                  {"scontrol", "for a; do :; done; cat $(dirname $0)/sbatch.$a"},
+                  {"sacct", "exit 1"},
+                  {"sinfo", "echo 2 4000"}});
+        const RunResult r = snakemake(dir,
+                                      {"genotype=" + in.geno, "expression=" + in.expr, "allele=" + in.allele,
+                                       "shards=2", "threads=" + c.threads, "out=out"},
+                                      {path, "CI=true"},  // CI: status checks 1 s apart, not 10
+                                      {"--profile", profile, "--set-resources", "shard:mem_mb=" + c.mem_mb});
+        const std::string submitted = read_file(dir.file("bin/sbatch.args"));
+        if (!c.error.empty()) {
+            EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+            EXPECT_EQ(submitted, "");
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(submitted.find("--job-name=morv-out --output=out/logs/slurm/shard-%j.out"), std::string::npos)
+            << submitted;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("out/logs/slurm")), {}), 3);
     }
 }
 
