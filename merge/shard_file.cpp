@@ -229,6 +229,18 @@ void pass_through(int fd, std::uint64_t from, std::uint64_t to, const ShardFile&
         put(*out, bytes.data(), bytes.size());
 }
 
+// How many tabs [p, end) holds, up to 3: memchr is far faster than a byte loop here.
+int tabs_after(const char* p, const char* end)
+{
+    int tabs = 0;
+    for (; tabs < 3 && p < end; ++tabs, ++p) {
+        p = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
+        if (!p)
+            break;
+    }
+    return tabs;
+}
+
 // Every result line of a shard, in turn: see copy_shard.
 class LineChecker {
 public:
@@ -295,7 +307,7 @@ private:
         std::uint64_t snp, g1, g2;
         if (!index(p, end, snp) || !index(p, end, g1) || !index(p, end, g2))
             bad("it does not begin with a SNP and two gene indices: was it damaged?");
-        if (end - p < 2 || p[0] < '0' || p[0] > '2' || p[1] != '\t' || std::count(p + 2, end, '\t') != 2)
+        if (end - p < 2 || p[0] < '0' || p[0] > '2' || p[1] != '\t' || tabs_after(p + 2, end) != 2)
             bad("it is not a result line (a flag 0, 1 or 2 and three values after the indices): was it damaged?");
         if (snp < r_.first || snp > r_.last)
             bad("SNP " + std::to_string(snp) + " is outside the SNPs " + std::to_string(r_.first) + "-" +
