@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_error.hpp"
 #include "prepare/prepare.hpp"
 #include "prepare/prepare_error.hpp"
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv)
         prepare(parse_options(std::vector<std::string>(argv + 1, argv + argc)), std::cout);
         return 0;
     } catch (const PrepareError& e) {
+        std::cerr << "Error: " << e.what() << "\n";
+    } catch (const FileError& e) {
         std::cerr << "Error: " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         std::cerr << "Error: not enough memory\n";

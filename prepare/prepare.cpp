@@ -1,5 +1,6 @@
 #include "prepare/prepare.hpp"
 
+#include "files/checked_input.hpp"
 #include "prepare/prepare_error.hpp"
 #include "prepare/sample_match.hpp"
 #include "prepare/text_file.hpp"
@@ -34,7 +35,7 @@ void print_summary(std::ostream& out, const SampleMatch& m, const SnpCounts& s, 
 void prepare(const Options& o, std::ostream& out)
 {
     VcfFile vcf(o.vcf);
-    const ExpressionTable table = parse_expression(read_text_file(o.expression, "expression file"), o.expression);
+    const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression);
     const SampleMatch samples =
         match_samples(vcf.samples(), table.samples, o.sample_map.empty() ? std::map<std::string, std::string>{} : read_sample_map(o.sample_map),
                       o.samples.empty() ? std::set<std::string>{} : read_id_list(o.samples));

@@ -1,27 +1,5 @@
 #include "prepare/text_file.hpp"
 
-#include <zlib.h>
-
-#include "prepare/prepare_error.hpp"
-
-std::string read_text_file(const std::string& path, const std::string& what)
-{
-    // gzopen reads uncompressed files as they are.
-    gzFile file = gzopen(path.c_str(), "rb");
-    if (!file)
-        throw PrepareError("cannot open the " + what + " " + path);
-    std::string text;
-    char buffer[1 << 16];
-    int got;
-    while ((got = gzread(file, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(got));
-    const bool failed = got < 0;
-    gzclose(file);
-    if (failed)
-        throw PrepareError("cannot read the " + what + " " + path);
-    return text;
-}
-
 std::vector<std::string> split_lines(const std::string& text)
 {
     std::vector<std::string> lines;

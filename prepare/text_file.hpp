@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-// The whole content of a plain or gzip-compressed text file.
-std::string read_text_file(const std::string& path, const std::string& what);
+// The text inputs, read whole with read_checked_text (files/checked_input.hpp),
+// split into lines and fields.
 
 // Lines without their newline (and without a Windows '\r'); no empty last line.
 std::vector<std::string> split_lines(const std::string& text);
