@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/kstring.h>
 #include <htslib/vcf.h>
+#include <new>
 #include <sstream>
 #include <unordered_set>
 
+#include "files/checked_input.hpp"
 #include "prepare/prepare_error.hpp"
 
 struct VcfFile::Handles {
@@ -60,6 +63,57 @@ std::string repeated_sample(const std::string& path)
     return repeated;
 }
 
+PrepareError no_end_block(const std::string& path)
+{
+    return PrepareError("the VCF file " + path + " does not end with the BGZF end-of-file block: it looks cut short "
+                        "(or something was appended to it)");
+}
+
+// BGZF ends with an empty block. Without it the file was cut short (or had
+// something appended), and a cut between blocks reads as a complete shorter
+// file. True when that can only be told at the end (the input is a pipe).
+bool check_end_block(htsFile* file, const std::string& path)
+{
+    if (file->format.compression != bgzf)
+        return false;
+    switch (bgzf_check_EOF(file->fp.bgzf)) {
+    case 1: return false;
+    case 2: return true;
+    case 0: throw no_end_block(path);
+    default: throw PrepareError("cannot read the VCF file " + path);
+    }
+}
+
+// Whether the compressed data failed, here or further on. BGZF blocks are
+// checked before their text is parsed; a plain gzip stream only at its end,
+// so there damage first shows as text htslib cannot parse, and the rest of
+// the stream is read to tell.
+bool compressed_data_fail(htsFile* file)
+{
+    const htsCompression compression = file->format.compression;
+    if (compression != gzip && compression != bgzf)
+        return false;
+    BGZF* stream = file->fp.bgzf;
+    if (compression == gzip && !stream->errcode) {
+        std::vector<char> piece(std::size_t(1) << 16);
+        ssize_t got;
+        while ((got = bgzf_read(stream, piece.data(), piece.size())) > 0) {
+        }
+        return got < 0 || stream->errcode;
+    }
+    return stream->errcode;
+}
+
+// Damage early in a compressed file can make it look like no VCF at all:
+// throws FileError when the file's gzip data fail.
+void read_through(const std::string& path)
+{
+    CheckedInput in(path);
+    std::vector<char> piece(std::size_t(1) << 16);
+    while (in.read(piece.data(), piece.size()) > 0) {
+    }
+}
+
 }  // namespace
 
 VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_unique<Handles>())
@@ -68,11 +122,17 @@ VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_uniq
     handles_->file = hts_open(path.c_str(), "r");
     if (!handles_->file)
         throw PrepareError("cannot open the VCF file " + path);
-    const htsExactFormat format = hts_get_format(handles_->file)->format;
-    if (format != vcf && format != bcf)
+    const htsFormat* format = hts_get_format(handles_->file);
+    if (format->format != vcf && format->format != bcf) {
+        if (format->compression == gzip || format->compression == bgzf)
+            read_through(path);
         throw PrepareError("the file " + path + " is not VCF or BCF");
+    }
+    checkEndBlockLater_ = check_end_block(handles_->file, path);
     handles_->header = bcf_hdr_read(handles_->file);
     if (!handles_->header) {
+        if (compressed_data_fail(handles_->file))
+            throw PrepareError("the VCF file " + path + " is damaged or cut short in its header");
         const std::string repeated = repeated_sample(path);
         if (!repeated.empty())
             throw PrepareError("the VCF file " + path + " names sample " + repeated + " twice");
@@ -98,19 +158,15 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
 {
     Genotypes out;
     SnpCounts& counts = out.counts;
-    bcf1_t* record = bcf_init();
+    const std::unique_ptr<bcf1_t, void (*)(bcf1_t*)> owned(bcf_init(), bcf_destroy);
+    if (!owned)
+        throw std::bad_alloc();
+    bcf1_t* record = owned.get();
     GtBuffer gt;
     std::vector<std::uint8_t> classes(columns.size());
     const int samples = static_cast<int>(samples_.size());
     std::size_t number = 0;
-    int status;
-    while ((status = bcf_read(handles_->file, handles_->header, record)) == 0) {
-        ++number;
-        // htslib invents header lines for undeclared contigs and tags; the record itself is sound.
-        if (record->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF)) {
-            bcf_destroy(record);
-            throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
-        }
+    while (next(record, ++number)) {
         bcf_unpack(record, BCF_UN_STR);
         const char* chrom = bcf_seqname(handles_->header, record);
         const long pos = static_cast<long>(record->pos) + 1;
@@ -130,10 +186,8 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
         // htslib ends the process on GT data that are not integers (a header
         // or a BCF record typing them otherwise): such a record is malformed.
         const bcf_fmt_t* gtField = bcf_get_fmt(handles_->header, record, "GT");
-        if (gtField && (gtField->type < BCF_BT_INT8 || gtField->type > BCF_BT_INT32)) {
-            bcf_destroy(record);
-            throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
-        }
+        if (gtField && (gtField->type < BCF_BT_INT8 || gtField->type > BCF_BT_INT32))
+            refuse_record(number, "the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
         const int got = bcf_get_genotypes(handles_->header, record, &gt.data, &gt.size);
         if (got <= 0) {
             ++counts.missing_call;
@@ -177,8 +231,37 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
         out.snps.push_back(std::move(snp));
         out.classes.insert(out.classes.end(), classes.begin(), classes.end());
     }
-    bcf_destroy(record);
-    if (status < -1)
-        throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number + 1) + " is malformed");
     return out;
+}
+
+bool VcfFile::next(bcf1_t* record, std::size_t number)
+{
+    htsFile* file = handles_->file;
+    const int status = bcf_read(file, handles_->header, record);
+    if (status == -1) {
+        if (checkEndBlockLater_ && !file->fp.bgzf->last_block_eof)
+            throw no_end_block(path_);
+        return false;
+    }
+    // htslib invents header lines for undeclared contigs and tags; the record itself is sound.
+    if (status < -1 || (record->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF))) {
+        // A BCF record is binary: unreadable, it is damage, not a typing error.
+        if (file->format.format == bcf)
+            throw damaged(number);
+        refuse_record(number, "the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
+    }
+    return true;
+}
+
+PrepareError VcfFile::damaged(std::size_t number) const
+{
+    return PrepareError("the VCF file " + path_ + " is damaged or cut short: reading stopped at record " +
+                        std::to_string(number));
+}
+
+void VcfFile::refuse_record(std::size_t number, const std::string& message)
+{
+    if (compressed_data_fail(handles_->file))
+        throw damaged(number);
+    throw PrepareError(message);
 }
