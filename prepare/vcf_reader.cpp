@@ -16,8 +16,10 @@
 struct VcfFile::Handles {
     htsFile* file = nullptr;
     bcf_hdr_t* header = nullptr;
+    kstring_t line = KS_INITIALIZE;
     ~Handles()
     {
+        ks_free(&line);
         if (header)
             bcf_hdr_destroy(header);
         if (file)
@@ -234,10 +236,28 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
     return out;
 }
 
+std::string VcfFile::record_name(const bcf1_t* record, std::size_t number) const
+{
+    return "the VCF file " + path_ + " record " + std::to_string(number) + " (" +
+           bcf_seqname_safe(handles_->header, record) + ":" + std::to_string(record->pos + 1) + ")";
+}
+
 bool VcfFile::next(bcf1_t* record, std::size_t number)
 {
     htsFile* file = handles_->file;
-    const int status = bcf_read(file, handles_->header, record);
+    int status;
+    std::size_t columns = 0;
+    if (file->format.format == vcf) {
+        // The line itself rather than bcf_read: htslib ignores columns beyond
+        // the header's samples (and its parser overwrites the tabs).
+        kstring_t& line = handles_->line;
+        status = hts_getline(file, '\n', &line);
+        if (status >= 0) {
+            columns = static_cast<std::size_t>(std::count(line.s, line.s + line.l, '\t')) + 1;
+            status = vcf_parse(&line, handles_->header, record) == 0 ? 0 : -2;
+        }
+    } else
+        status = bcf_read(file, handles_->header, record);
     if (status == -1) {
         if (checkEndBlockLater_ && !file->fp.bgzf->last_block_eof)
             throw no_end_block(path_);
@@ -250,6 +270,9 @@ bool VcfFile::next(bcf1_t* record, std::size_t number)
             throw damaged(number);
         refuse_record(number, "the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
     }
+    if (columns > 9 + samples_.size())
+        refuse_record(number, record_name(record, number) + " has " + std::to_string(columns - 9) +
+                                  " sample columns, the header names " + std::to_string(samples_.size()));
     return true;
 }
 
