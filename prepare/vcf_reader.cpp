@@ -116,6 +116,15 @@ void read_through(const std::string& path)
     }
 }
 
+// The first call of `gt` naming an allele the record does not have, or -1.
+int foreign_allele(const int32_t* gt, int count, int alleles)
+{
+    for (int i = 0; i < count; ++i)
+        if (gt[i] != bcf_int32_vector_end && !bcf_gt_is_missing(gt[i]) && bcf_gt_allele(gt[i]) >= alleles)
+            return i;
+    return -1;
+}
+
 }  // namespace
 
 VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_unique<Handles>())
@@ -196,6 +205,15 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
             continue;
         }
         const int ploidy = got / samples;
+        // A call of an allele the record lacks (a tool dropped ALT alleles
+        // and left GT as it was): the file is broken, whatever it stands for.
+        const int foreign = foreign_allele(gt.data, got, record->n_allele);
+        if (foreign >= 0)
+            refuse_record(number, record_name(record, number) + ": sample " +
+                                      samples_[static_cast<std::size_t>(foreign / ploidy)] + " is called with allele " +
+                                      std::to_string(bcf_gt_allele(gt.data[foreign])) +
+                                      ", which the record does not have (its alleles are 0 to " +
+                                      std::to_string(record->n_allele - 1) + ")");
         bool missing = false, not_diploid = false;
         std::size_t class_count[3] = {0, 0, 0};
         for (std::size_t k = 0; k < columns.size(); ++k) {
