@@ -34,6 +34,8 @@ void print_summary(std::ostream& out, const SampleMatch& m, const SnpCounts& s, 
 
 void prepare(const Options& o, std::ostream& out)
 {
+    // A device, FIFO, folder or link named like an output is refused before any work.
+    OutputSet outputs(o.out, kOutputNames);
     VcfFile vcf(o.vcf);
     const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression);
     const SampleMatch samples =
@@ -46,6 +48,7 @@ void prepare(const Options& o, std::ostream& out)
         throw PrepareError("no SNP of " + o.vcf + " passed the filters");
     if (genes.rows.empty())
         throw PrepareError("no gene of " + o.expression + " passed the filters");
-    write_outputs(o.out, samples, genotypes, table, genes);
+    write_outputs(outputs, samples, genotypes, table, genes);
+    outputs.commit();
     print_summary(out, samples, genotypes.counts, genes.counts);
 }
