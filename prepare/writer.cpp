@@ -1,7 +1,7 @@
 #include "prepare/writer.hpp"
 
 const std::vector<std::string> kOutputNames = {"genotype.txt", "expression.txt", "allele.txt", "snps.tsv",
-                                               "genes.tsv", "samples.tsv"};
+                                               "genes.tsv", "samples.tsv", "manifest.json"};
 
 void write_outputs(OutputSet& out, const SampleMatch& samples, const Genotypes& g, const ExpressionTable& table,
                    const KeptGenes& genes)

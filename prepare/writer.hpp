@@ -9,9 +9,10 @@
 #include "prepare/vcf_reader.hpp"
 
 // What morv-prepare writes into its folder: genotype.txt, expression.txt,
-// allele.txt, snps.tsv, genes.tsv and samples.tsv.
+// allele.txt, snps.tsv, genes.tsv, samples.tsv and manifest.json.
 extern const std::vector<std::string> kOutputNames;
 
-// Writes them into `out`, to be committed together. Throws PrepareError.
+// Writes all but the manifest into `out`, to be committed with it. Throws
+// PrepareError.
 void write_outputs(OutputSet& out, const SampleMatch& samples, const Genotypes& genotypes,
                    const ExpressionTable& table, const KeptGenes& genes);
