@@ -12,6 +12,7 @@
 
 #include "files/checked_input.hpp"
 #include "prepare/prepare_error.hpp"
+#include "prepare/text_file.hpp"
 
 struct VcfFile::Handles {
     htsFile* file = nullptr;
@@ -67,8 +68,7 @@ std::string repeated_sample(const std::string& path)
 
 PrepareError no_end_block(const std::string& path)
 {
-    return PrepareError("the VCF file " + path + " does not end with the BGZF end-of-file block: it looks cut short "
-                        "(or something was appended to it)");
+    return PrepareError("the VCF file " + missing_end_block(path));
 }
 
 // BGZF ends with an empty block. Without it the file was cut short (or had

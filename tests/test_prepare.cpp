@@ -232,6 +232,8 @@ TEST(Prepare, RefusesDamagedInputsAndKeepsTheOldOutputs)
         {'e', [](auto& d) { return changed(gzip_file(d.file("e.gz"), kMatrix), cut_to_90_percent); }, "is cut short"},
         {'e', [](auto& d) { return changed(gzip_file(d.file("e.gz"), kMatrix), append_garbage); }, "not gzip after"},
         {'e', [](auto& d) { return changed(gzip_file(d.file("e.gz"), kMatrix), flip_middle_byte); }, "is damaged"},
+        {'e', [](auto& d) { return changed(bgzf_file(d.file("e.gz"), {kMatrix}), drop_end_block); },
+         "does not end with the BGZF end-of-file block"},
         {'v', [&](auto& d) { return changed(bgzf_file(d.file("v.gz"), {head, part1, part2}), cut_to_90_percent); },
          "does not end with the BGZF end-of-file block: it looks cut short"},
         {'v', [&](auto& d) { return changed(bgzf_file(d.file("v.gz"), {head, part1}), drop_end_block); },
