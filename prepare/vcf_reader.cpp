@@ -86,24 +86,25 @@ bool check_end_block(htsFile* file, const std::string& path)
     }
 }
 
+// Whether the compressed data have failed so far.
+bool compressed_data_failed(htsFile* file)
+{
+    const htsCompression compression = file->format.compression;
+    return (compression == gzip || compression == bgzf) && file->fp.bgzf->errcode;
+}
+
 // Whether the compressed data failed, here or further on. BGZF blocks are
 // checked before their text is parsed; a plain gzip stream only at its end,
 // so there damage first shows as text htslib cannot parse, and the rest of
 // the stream is read to tell.
 bool compressed_data_fail(htsFile* file)
 {
-    const htsCompression compression = file->format.compression;
-    if (compression != gzip && compression != bgzf)
-        return false;
-    BGZF* stream = file->fp.bgzf;
-    if (compression == gzip && !stream->errcode) {
+    if (file->format.compression == gzip && !compressed_data_failed(file)) {
         std::vector<char> piece(std::size_t(1) << 16);
-        ssize_t got;
-        while ((got = bgzf_read(stream, piece.data(), piece.size())) > 0) {
+        while (bgzf_read(file->fp.bgzf, piece.data(), piece.size()) > 0) {
         }
-        return got < 0 || stream->errcode;
     }
-    return stream->errcode;
+    return compressed_data_failed(file);
 }
 
 // Damage early in a compressed file can make it look like no VCF at all:
@@ -276,6 +277,10 @@ bool VcfFile::next(bcf1_t* record, std::size_t number)
         }
     } else
         status = bcf_read(file, handles_->header, record);
+    // When a block fails, htslib hands over the start of a line cut by it
+    // as a whole line, and then reports the end of the file.
+    if (compressed_data_failed(file))
+        throw damaged(number);
     if (status == -1) {
         if (checkEndBlockLater_ && !file->fp.bgzf->last_block_eof)
             throw no_end_block(path_);

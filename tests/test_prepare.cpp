@@ -191,6 +191,7 @@ void cut_to_90_percent(std::string& b) { b.resize(b.size() * 9 / 10); }
 void drop_end_block(std::string& b) { b.resize(b.size() - 28); }  // cut at a block boundary
 void flip_middle_byte(std::string& b) { b[b.size() / 2] ^= 0x10; }
 void flip_early_byte(std::string& b) { b[20] ^= 0x10; }
+void flip_last_block(std::string& b) { b[b.size() - 38] ^= 0x10; }  // before its CRC and the end-of-file block
 void append_garbage(std::string& b) { b += "garbage\n"; }
 
 // Records enough for htslib to read a gzip stream in several pieces.
@@ -240,6 +241,9 @@ TEST(Prepare, RefusesDamagedInputsAndKeepsTheOldOutputs)
          "does not end with the BGZF end-of-file block"},
         {'v', [&](auto& d) { return changed(bgzf_file(d.file("v.gz"), {head, part1, part2}), flip_middle_byte); },
          "is damaged or cut short: reading stopped at record"},
+        {'v', [&](auto& d) {  // htslib hands over "1\t" as a line, then the end of the file
+             return changed(bgzf_file(d.file("v.gz"), {head + "1\t", part1.substr(2, 300)}), flip_last_block);
+         }, "is damaged or cut short: reading stopped at record 1"},
         {'v', [&](auto& d) { return changed(gzip_file(d.file("v.gz"), head + part1 + part2), cut_to_90_percent); },
          "is damaged or cut short: reading stopped at record"},
         {'v', [&](auto& d) { return changed(gzip_file(d.file("v.gz"), head + part1 + part2), append_garbage); },
