@@ -53,11 +53,15 @@ Manifest facts_json(const FileFacts& facts)
     return f;
 }
 
-void write_manifest(const std::string& path, const Manifest& manifest)
+std::string manifest_text(const Manifest& manifest)
 {
     // Invalid UTF-8 in a path or argument is replaced, not a reason to fail.
-    write_file_atomically(path, manifest.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
-                          "the manifest");
+    return manifest.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+void write_manifest(const std::string& path, const Manifest& manifest)
+{
+    write_file_atomically(path, manifest_text(manifest), "the manifest");
 }
 
 bool read_manifest(const std::string& file, Manifest& m)

@@ -31,6 +31,10 @@ Manifest begin_manifest(const std::string& program, int argc, const char* const*
 // {"path", "size", "checksum"}; a FIFO or device has "regular": false instead.
 Manifest facts_json(const FileFacts& facts);
 
+// The text write_manifest writes, for a manifest that is renamed into place
+// together with the files it describes.
+std::string manifest_text(const Manifest& manifest);
+
 // Written atomically; throws FileError (the path must be free or a regular file).
 void write_manifest(const std::string& path, const Manifest& manifest);
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "files/file_error.hpp"
+#include "files/manifest.hpp"
 #include "prepare/prepare.hpp"
 #include "prepare/prepare_error.hpp"
 
@@ -14,9 +16,12 @@ int main(int argc, char** argv)
             std::cout << kUsage;
             return 0;
         }
-        prepare(parse_options(std::vector<std::string>(argv + 1, argv + argc)), std::cout);
+        const Options options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+        prepare(options, begin_manifest("morv-prepare", argc, argv), std::cout);
         return 0;
     } catch (const PrepareError& e) {
+        std::cerr << "Error: " << e.what() << "\n";
+    } catch (const FileError& e) {
         std::cerr << "Error: " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         std::cerr << "Error: not enough memory\n";

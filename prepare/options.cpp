@@ -41,6 +41,7 @@ Options parse_options(const std::vector<std::string>& args)
         if (i + 1 >= args.size())
             throw PrepareError(name + " wants a value");
         const std::string& value = args[i + 1];
+        o.given[name] = value;
         if (name == "--vcf") o.vcf = value;
         else if (name == "--expression") o.expression = value;
         else if (name == "--out") o.out = value;

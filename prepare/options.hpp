@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@ struct Options {
     std::string vcf, expression, out, sample_map, genes, samples;
     SnpFilter filter;
     Scale scale = Scale::raw;
+    std::map<std::string, std::string> given;  // option -> value as on the command line, for the manifest
 };
 
 extern const char* const kUsage;

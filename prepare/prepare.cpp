@@ -1,5 +1,6 @@
 #include "prepare/prepare.hpp"
 
+#include "files/checksum.hpp"
 #include "prepare/prepare_error.hpp"
 #include "prepare/sample_match.hpp"
 #include "prepare/text_file.hpp"
@@ -29,12 +30,41 @@ void print_summary(std::ostream& out, const SampleMatch& m, const SnpCounts& s, 
         << "kept SNPs with a genotype class under three samples: " << s.small_class << "\n";
 }
 
+Manifest inputs_json(const Options& o)
+{
+    Manifest inputs;
+    inputs["vcf"] = facts_json(file_facts(o.vcf));
+    inputs["expression"] = facts_json(file_facts(o.expression));
+    for (const auto& [key, path] : {std::pair{"sample_map", o.sample_map}, {"genes", o.genes}, {"samples", o.samples}})
+        if (!path.empty())
+            inputs[key] = facts_json(file_facts(path));
+    return inputs;
+}
+
+// As given on the command line; null when not given.
+Manifest settings_json(const Options& o)
+{
+    const auto text = [&](const char* option) {
+        const auto it = o.given.find(option);
+        return it == o.given.end() ? Manifest() : Manifest(it->second);
+    };
+    const auto number = [&](const char* option, const Manifest& value) {
+        return o.given.count(option) ? value : Manifest();
+    };
+    return {{"region", text("--region")},
+            {"min_class", number("--min-class", o.filter.min_class)},
+            {"maf", number("--maf", o.filter.maf)},
+            {"scale", text("--scale")}};
+}
+
 }  // namespace
 
-void prepare(const Options& o, std::ostream& out)
+void prepare(const Options& o, Manifest manifest, std::ostream& out)
 {
+    // A device, FIFO, folder or link named like an output is refused before any work.
+    OutputSet outputs(o.out, kOutputNames);
     VcfFile vcf(o.vcf);
-    const ExpressionTable table = parse_expression(read_text_file(o.expression, "expression file"), o.expression);
+    const ExpressionTable table = parse_expression(read_text_input(o.expression), o.expression);
     const SampleMatch samples =
         match_samples(vcf.samples(), table.samples, o.sample_map.empty() ? std::map<std::string, std::string>{} : read_sample_map(o.sample_map),
                       o.samples.empty() ? std::set<std::string>{} : read_id_list(o.samples));
@@ -45,6 +75,15 @@ void prepare(const Options& o, std::ostream& out)
         throw PrepareError("no SNP of " + o.vcf + " passed the filters");
     if (genes.rows.empty())
         throw PrepareError("no gene of " + o.expression + " passed the filters");
-    write_outputs(o.out, samples, genotypes, table, genes);
+    write_outputs(outputs, samples, genotypes, table, genes);
+    // The manifest is one of the set, so it always describes the files beside it.
+    manifest["inputs"] = inputs_json(o);
+    manifest["settings"] = settings_json(o);
+    manifest["outputs"] = outputs.outputs();
+    manifest["counts"] = {{"samples", samples.vcf_columns.size()}, {"snps", genotypes.snps.size()},
+                          {"genes", genes.rows.size()}};
+    manifest["ended"] = utc_now();
+    outputs.write("manifest.json", [&](const OutputSet::Put& put) { put(manifest_text(manifest)); });
+    outputs.commit();
     print_summary(out, samples, genotypes.counts, genes.counts);
 }

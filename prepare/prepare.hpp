@@ -2,8 +2,10 @@
 
 #include <ostream>
 
+#include "files/manifest.hpp"
 #include "prepare/options.hpp"
 
 // Converts the study's files as `options` say, writes the six outputs and
-// prints the summary to `out`. Throws PrepareError.
-void prepare(const Options& options, std::ostream& out);
+// the manifest (begun by begin_manifest with the command line), and prints
+// the summary to `out`. Throws PrepareError or FileError.
+void prepare(const Options& options, Manifest manifest, std::ostream& out);

@@ -50,7 +50,7 @@ SampleMatch match_samples(const std::vector<std::string>& vcf, const std::vector
 std::set<std::string> read_id_list(const std::string& path)
 {
     std::set<std::string> ids;
-    for (const std::string& line : split_lines(read_text_file(path, "ID list")))
+    for (const std::string& line : split_lines(read_text_input(path)))
         for (const std::string& id : split_blanks(line))
             ids.insert(id);
     return ids;
@@ -60,7 +60,7 @@ std::map<std::string, std::string> read_sample_map(const std::string& path)
 {
     std::map<std::string, std::string> map;
     std::set<std::string> targets;
-    const std::vector<std::string> lines = split_lines(read_text_file(path, "sample map"));
+    const std::vector<std::string> lines = split_lines(read_text_input(path));
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> fields = split_blanks(lines[i]);
         const std::string where = "the sample map " + path + " line " + std::to_string(i + 1);

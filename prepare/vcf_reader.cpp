@@ -2,19 +2,25 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/kstring.h>
 #include <htslib/vcf.h>
+#include <new>
 #include <sstream>
 #include <unordered_set>
 
+#include "files/checked_input.hpp"
 #include "prepare/prepare_error.hpp"
+#include "prepare/text_file.hpp"
 
 struct VcfFile::Handles {
     htsFile* file = nullptr;
     bcf_hdr_t* header = nullptr;
+    kstring_t line = KS_INITIALIZE;
     ~Handles()
     {
+        ks_free(&line);
         if (header)
             bcf_hdr_destroy(header);
         if (file)
@@ -60,6 +66,66 @@ std::string repeated_sample(const std::string& path)
     return repeated;
 }
 
+PrepareError no_end_block(const std::string& path)
+{
+    return PrepareError("the VCF file " + missing_end_block(path));
+}
+
+// BGZF ends with an empty block. Without it the file was cut short (or had
+// something appended), and a cut between blocks reads as a complete shorter
+// file. True when that can only be told at the end (the input is a pipe).
+bool check_end_block(htsFile* file, const std::string& path)
+{
+    if (file->format.compression != bgzf)
+        return false;
+    switch (bgzf_check_EOF(file->fp.bgzf)) {
+    case 1: return false;
+    case 2: return true;
+    case 0: throw no_end_block(path);
+    default: throw PrepareError("cannot read the VCF file " + path);
+    }
+}
+
+// Whether the compressed data have failed so far.
+bool compressed_data_failed(htsFile* file)
+{
+    const htsCompression compression = file->format.compression;
+    return (compression == gzip || compression == bgzf) && file->fp.bgzf->errcode;
+}
+
+// Whether the compressed data failed, here or further on. BGZF blocks are
+// checked before their text is parsed; a plain gzip stream only at its end,
+// so there damage first shows as text htslib cannot parse, and the rest of
+// the stream is read to tell.
+bool compressed_data_fail(htsFile* file)
+{
+    if (file->format.compression == gzip && !compressed_data_failed(file)) {
+        std::vector<char> piece(std::size_t(1) << 16);
+        while (bgzf_read(file->fp.bgzf, piece.data(), piece.size()) > 0) {
+        }
+    }
+    return compressed_data_failed(file);
+}
+
+// Damage early in a compressed file can make it look like no VCF at all:
+// throws FileError when the file's gzip data fail.
+void read_through(const std::string& path)
+{
+    CheckedInput in(path);
+    std::vector<char> piece(std::size_t(1) << 16);
+    while (in.read(piece.data(), piece.size()) > 0) {
+    }
+}
+
+// The first call of `gt` naming an allele the record does not have, or -1.
+int foreign_allele(const int32_t* gt, int count, int alleles)
+{
+    for (int i = 0; i < count; ++i)
+        if (gt[i] != bcf_int32_vector_end && !bcf_gt_is_missing(gt[i]) && bcf_gt_allele(gt[i]) >= alleles)
+            return i;
+    return -1;
+}
+
 }  // namespace
 
 VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_unique<Handles>())
@@ -68,11 +134,17 @@ VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_uniq
     handles_->file = hts_open(path.c_str(), "r");
     if (!handles_->file)
         throw PrepareError("cannot open the VCF file " + path);
-    const htsExactFormat format = hts_get_format(handles_->file)->format;
-    if (format != vcf && format != bcf)
+    const htsFormat* format = hts_get_format(handles_->file);
+    if (format->format != vcf && format->format != bcf) {
+        if (format->compression == gzip || format->compression == bgzf)
+            read_through(path);
         throw PrepareError("the file " + path + " is not VCF or BCF");
+    }
+    checkEndBlockLater_ = check_end_block(handles_->file, path);
     handles_->header = bcf_hdr_read(handles_->file);
     if (!handles_->header) {
+        if (compressed_data_fail(handles_->file))
+            throw PrepareError("the VCF file " + path + " is damaged or cut short in its header");
         const std::string repeated = repeated_sample(path);
         if (!repeated.empty())
             throw PrepareError("the VCF file " + path + " names sample " + repeated + " twice");
@@ -98,19 +170,15 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
 {
     Genotypes out;
     SnpCounts& counts = out.counts;
-    bcf1_t* record = bcf_init();
+    const std::unique_ptr<bcf1_t, void (*)(bcf1_t*)> owned(bcf_init(), bcf_destroy);
+    if (!owned)
+        throw std::bad_alloc();
+    bcf1_t* record = owned.get();
     GtBuffer gt;
     std::vector<std::uint8_t> classes(columns.size());
     const int samples = static_cast<int>(samples_.size());
     std::size_t number = 0;
-    int status;
-    while ((status = bcf_read(handles_->file, handles_->header, record)) == 0) {
-        ++number;
-        // htslib invents header lines for undeclared contigs and tags; the record itself is sound.
-        if (record->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF)) {
-            bcf_destroy(record);
-            throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
-        }
+    while (next(record, ++number)) {
         bcf_unpack(record, BCF_UN_STR);
         const char* chrom = bcf_seqname(handles_->header, record);
         const long pos = static_cast<long>(record->pos) + 1;
@@ -130,16 +198,23 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
         // htslib ends the process on GT data that are not integers (a header
         // or a BCF record typing them otherwise): such a record is malformed.
         const bcf_fmt_t* gtField = bcf_get_fmt(handles_->header, record, "GT");
-        if (gtField && (gtField->type < BCF_BT_INT8 || gtField->type > BCF_BT_INT32)) {
-            bcf_destroy(record);
-            throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
-        }
+        if (gtField && (gtField->type < BCF_BT_INT8 || gtField->type > BCF_BT_INT32))
+            refuse_record(number, "the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
         const int got = bcf_get_genotypes(handles_->header, record, &gt.data, &gt.size);
         if (got <= 0) {
             ++counts.missing_call;
             continue;
         }
         const int ploidy = got / samples;
+        // A call of an allele the record lacks (a tool dropped ALT alleles
+        // and left GT as it was): the file is broken, whatever it stands for.
+        const int foreign = foreign_allele(gt.data, got, record->n_allele);
+        if (foreign >= 0)
+            refuse_record(number, record_name(record, number) + ": sample " +
+                                      samples_[static_cast<std::size_t>(foreign / ploidy)] + " is called with allele " +
+                                      std::to_string(bcf_gt_allele(gt.data[foreign])) +
+                                      ", which the record does not have (its alleles are 0 to " +
+                                      std::to_string(record->n_allele - 1) + ")");
         bool missing = false, not_diploid = false;
         std::size_t class_count[3] = {0, 0, 0};
         for (std::size_t k = 0; k < columns.size(); ++k) {
@@ -177,8 +252,62 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
         out.snps.push_back(std::move(snp));
         out.classes.insert(out.classes.end(), classes.begin(), classes.end());
     }
-    bcf_destroy(record);
-    if (status < -1)
-        throw PrepareError("the VCF file " + path_ + " record " + std::to_string(number + 1) + " is malformed");
     return out;
+}
+
+std::string VcfFile::record_name(const bcf1_t* record, std::size_t number) const
+{
+    return "the VCF file " + path_ + " record " + std::to_string(number) + " (" +
+           bcf_seqname_safe(handles_->header, record) + ":" + std::to_string(record->pos + 1) + ")";
+}
+
+bool VcfFile::next(bcf1_t* record, std::size_t number)
+{
+    htsFile* file = handles_->file;
+    int status;
+    std::size_t columns = 0;
+    if (file->format.format == vcf) {
+        // The line itself rather than bcf_read: htslib ignores columns beyond
+        // the header's samples (and its parser overwrites the tabs).
+        kstring_t& line = handles_->line;
+        status = hts_getline(file, '\n', &line);
+        if (status >= 0) {
+            columns = static_cast<std::size_t>(std::count(line.s, line.s + line.l, '\t')) + 1;
+            status = vcf_parse(&line, handles_->header, record) == 0 ? 0 : -2;
+        }
+    } else
+        status = bcf_read(file, handles_->header, record);
+    // When a block fails, htslib hands over the start of a line cut by it
+    // as a whole line, and then reports the end of the file.
+    if (compressed_data_failed(file))
+        throw damaged(number);
+    if (status == -1) {
+        if (checkEndBlockLater_ && !file->fp.bgzf->last_block_eof)
+            throw no_end_block(path_);
+        return false;
+    }
+    // htslib invents header lines for undeclared contigs and tags; the record itself is sound.
+    if (status < -1 || (record->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF))) {
+        // A BCF record is binary: unreadable, it is damage, not a typing error.
+        if (file->format.format == bcf)
+            throw damaged(number);
+        refuse_record(number, "the VCF file " + path_ + " record " + std::to_string(number) + " is malformed");
+    }
+    if (columns > 9 + samples_.size())
+        refuse_record(number, record_name(record, number) + " has " + std::to_string(columns - 9) +
+                                  " sample columns, the header names " + std::to_string(samples_.size()));
+    return true;
+}
+
+PrepareError VcfFile::damaged(std::size_t number) const
+{
+    return PrepareError("the VCF file " + path_ + " is damaged or cut short: reading stopped at record " +
+                        std::to_string(number));
+}
+
+void VcfFile::refuse_record(std::size_t number, const std::string& message)
+{
+    if (compressed_data_fail(handles_->file))
+        throw damaged(number);
+    throw PrepareError(message);
 }

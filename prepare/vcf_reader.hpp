@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "prepare/prepare_error.hpp"
+
+typedef struct bcf1_t bcf1_t;
+
 // Genotypes from a VCF or BCF file, plain or bgzipped, read record by record.
 
 struct Region {
@@ -50,8 +54,17 @@ public:
     Genotypes read(const std::vector<std::size_t>& columns, const SnpFilter& filter);
 
 private:
+    // Reads the next record into `record` (its number counts from 1): false at
+    // the end. Throws PrepareError when the file is damaged or the record malformed.
+    bool next(bcf1_t* record, std::size_t number);
+    std::string record_name(const bcf1_t* record, std::size_t number) const;  // "the VCF file F record N (chrom:pos)"
+    // Throws `message`, or that the file is damaged when its compressed data fail.
+    [[noreturn]] void refuse_record(std::size_t number, const std::string& message);
+    PrepareError damaged(std::size_t number) const;  // the file is damaged or cut short
+
     struct Handles;
     std::string path_;
     std::unique_ptr<Handles> handles_;
     std::vector<std::string> samples_;
+    bool checkEndBlockLater_ = false;  // BGZF through a pipe: its end-of-file block is checked at the end
 };

@@ -1,10 +1,24 @@
 // morv-prepare seen from outside: the files it writes from a small VCF with
 // every kind of record to skip, morv's results on them against morv's on the
-// same data written by hand, and each way a run is refused.
+// same data written by hand, and each way a run is refused, damaged inputs
+// included, with the old outputs left as they were.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <htslib/bgzf.h>
+#include <htslib/vcf.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <zlib.h>
 
+#include "files/checksum.hpp"
+#include "files/file_error.hpp"
+#include "files/manifest.hpp"
+#include "prepare/writer.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -65,6 +79,18 @@ TEST(Prepare, WritesTheInputsAndTables)
     ASSERT_EQ(run(MORV_BIN, morv_argv(ours, converted), "0.5\n").status, 0);
     EXPECT_EQ(lines_of(read_file(converted)).size(), 3u + 3 * 3);
     EXPECT_EQ(read_file(converted), read_file(by_hand));
+    // The manifest describes the very files beside it.
+    const Manifest m = Manifest::parse(read_in(dir, "manifest.json"));
+    EXPECT_EQ(m["command"], Manifest(args));
+    EXPECT_EQ(m["inputs"]["vcf"]["checksum"], file_facts(args[2]).checksum);
+    EXPECT_EQ(m["inputs"]["sample_map"]["path"], args[6]);
+    EXPECT_FALSE(m["inputs"].contains("genes"));
+    for (const std::string name : {"genotype.txt", "expression.txt", "allele.txt", "snps.tsv", "genes.tsv", "samples.tsv"}) {
+        const FileFacts f = file_facts(out + name);
+        EXPECT_EQ(m["outputs"][name], Manifest({{"path", f.path}, {"size", f.size}, {"checksum", f.checksum}}));
+    }
+    EXPECT_EQ(m["settings"].dump(), R"({"region":null,"min_class":null,"maf":null,"scale":null})");
+    EXPECT_EQ(m["counts"].dump(), R"({"samples":6,"snps":3,"genes":3})");
 }
 
 // BED layout with six annotation columns, values as log2, a region, a gene list.
@@ -80,6 +106,8 @@ TEST(Prepare, ReadsBedLogValuesInARegion)
     EXPECT_EQ(read_in(dir, "expression.txt"), "1\t4\t8\t16\t32\t0.5\n");
     EXPECT_EQ(read_in(dir, "genes.tsv"), "index\tid\tchrom\tstart\tend\n0\tb1\t1\t10\t20\n");
     EXPECT_EQ(read_in(dir, "allele.txt"), "G\n");
+    EXPECT_EQ(Manifest::parse(read_in(dir, "manifest.json"))["settings"].dump(),
+              R"({"region":"1:150-700","min_class":null,"maf":null,"scale":"log2"})");
 }
 
 TEST(Prepare, RefusesWithOneLine)
@@ -114,6 +142,196 @@ TEST(Prepare, RefusesWithOneLine)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_FALSE(std::ifstream(dir.file("out/genotype.txt")).good()) << c.message;
     }
+}
+
+// Damaged files are made from good ones the way they come about: gzip and
+// BGZF (a block ends after each piece) by zlib and htslib, then cut,
+// flipped or appended to.
+std::string gzip_file(const std::string& path, const std::string& text)
+{
+    gzFile file = gzopen(path.c_str(), "wb");
+    EXPECT_EQ(gzwrite(file, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+    gzclose(file);
+    return path;
+}
+
+std::string bgzf_file(const std::string& path, const std::vector<std::string>& pieces)
+{
+    BGZF* file = bgzf_open(path.c_str(), "w");
+    for (const std::string& piece : pieces)
+        EXPECT_TRUE(bgzf_write(file, piece.data(), piece.size()) >= 0 && bgzf_flush(file) == 0);
+    bgzf_close(file);
+    return path;
+}
+
+std::string bcf_file(const std::string& path, const std::string& vcf, const char* mode = "wb")
+{
+    htsFile *in = hts_open(vcf.c_str(), "r"), *out = hts_open(path.c_str(), mode);
+    bcf_hdr_t* header = bcf_hdr_read(in);
+    bcf1_t* record = bcf_init();
+    EXPECT_EQ(bcf_hdr_write(out, header), 0);
+    while (bcf_read(in, header, record) == 0)
+        EXPECT_EQ(bcf_write(out, header, record), 0);
+    bcf_destroy(record);
+    bcf_hdr_destroy(header);
+    hts_close(out);
+    hts_close(in);
+    return path;
+}
+
+std::string changed(const std::string& path, void (*change)(std::string&))
+{
+    std::string bytes = read_file(path);
+    change(bytes);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
+}
+
+void cut_to_90_percent(std::string& b) { b.resize(b.size() * 9 / 10); }
+void drop_end_block(std::string& b) { b.resize(b.size() - 28); }  // cut at a block boundary
+void flip_middle_byte(std::string& b) { b[b.size() / 2] ^= 0x10; }
+void flip_early_byte(std::string& b) { b[20] ^= 0x10; }
+void flip_last_block(std::string& b) { b[b.size() - 38] ^= 0x10; }  // before its CRC and the end-of-file block
+void append_garbage(std::string& b) { b += "garbage\n"; }
+
+// Records enough for htslib to read a gzip stream in several pieces.
+std::string long_vcf(int from, int to, bool head = false)
+{
+    std::string text = head ? kHead + "\tS1\tS2\tS3\tS4\tS5\tS6\n" : "";
+    for (int i = from; i < to; ++i) {
+        text += "1\t" + std::to_string(i * 7) + "\t.\tA\tG\t.\t.\t.\tGT";
+        for (int s = 0; s < 6; ++s)
+            text += (i * 31 + s * 17) % 7 < 3 ? "\t0/1" : (i + s) % 3 ? "\t0/0" : "\t1/1";
+        text += "\n";
+    }
+    return text;
+}
+
+// Name and content of each entry of a folder.
+std::map<std::string, std::string> snapshot(const std::string& dir)
+{
+    std::map<std::string, std::string> entries;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        entries[e.path().filename()] = e.symlink_status().type() == std::filesystem::file_type::regular
+                                           ? read_file(e.path())
+                                           : "not a regular file";
+    return entries;
+}
+
+TEST(Prepare, RefusesDamagedInputsAndKeepsTheOldOutputs)
+{
+    const std::string head = long_vcf(0, 0, true), part1 = long_vcf(1, 2500), part2 = long_vcf(2500, 5000);
+    const auto in_kvcf = [](const std::string& from, const std::string& to) {
+        return [=](const TempDir& d) { return d.write("s.vcf", kVcf.substr(0, kVcf.find(from)) + to +
+                                                               kVcf.substr(kVcf.find(from) + from.size())); };
+    };
+    const struct {
+        char input;  // the damaged one: 'v' VCF, 'e' expression, 'o' output
+        std::function<std::string(const TempDir&)> make;  // returns its path
+        std::string message;
+    } cases[] = {
+        {'e', [](auto& d) { return changed(gzip_file(d.file("e.gz"), kMatrix), cut_to_90_percent); }, "is cut short"},
+        {'e', [](auto& d) { return changed(gzip_file(d.file("e.gz"), kMatrix), append_garbage); }, "not gzip after"},
+        {'e', [](auto& d) { return changed(gzip_file(d.file("e.gz"), kMatrix), flip_middle_byte); }, "is damaged"},
+        {'e', [](auto& d) { return changed(bgzf_file(d.file("e.gz"), {kMatrix}), drop_end_block); },
+         "does not end with the BGZF end-of-file block"},
+        {'v', [&](auto& d) { return changed(bgzf_file(d.file("v.gz"), {head, part1, part2}), cut_to_90_percent); },
+         "does not end with the BGZF end-of-file block: it looks cut short"},
+        {'v', [&](auto& d) { return changed(bgzf_file(d.file("v.gz"), {head, part1}), drop_end_block); },
+         "does not end with the BGZF end-of-file block"},
+        {'v', [&](auto& d) { return changed(bgzf_file(d.file("v.gz"), {head, part1, part2}), flip_middle_byte); },
+         "is damaged or cut short: reading stopped at record"},
+        {'v', [&](auto& d) {  // htslib hands over "1\t" as a line, then the end of the file
+             return changed(bgzf_file(d.file("v.gz"), {head + "1\t", part1.substr(2, 300)}), flip_last_block);
+         }, "is damaged or cut short: reading stopped at record 1"},
+        {'v', [&](auto& d) { return changed(gzip_file(d.file("v.gz"), head + part1 + part2), cut_to_90_percent); },
+         "is damaged or cut short: reading stopped at record"},
+        {'v', [&](auto& d) { return changed(gzip_file(d.file("v.gz"), head + part1 + part2), append_garbage); },
+         "is damaged or cut short: reading stopped at record"},
+        {'v', [&](auto& d) { return changed(gzip_file(d.file("v.gz"), head + part1 + part2), flip_middle_byte); },
+         "is damaged or cut short: reading stopped at record"},
+        {'v', [](auto& d) { return changed(gzip_file(d.file("v.gz"), kVcf), flip_middle_byte); }, "damaged or cut short in"},
+        {'v', [](auto& d) { return changed(gzip_file(d.file("v.gz"), kVcf), flip_early_byte); }, "is damaged: invalid"},
+        {'v', [&](auto& d) { return changed(bcf_file(d.file("b"), d.write("v", head + part1)), cut_to_90_percent); },
+         "does not end with the BGZF end-of-file block"},
+        {'v', [&](auto& d) { return changed(bcf_file(d.file("b"), d.write("v", head + part1), "wbu"), cut_to_90_percent); },
+         "is damaged or cut short: reading stopped at record"},
+        {'v', in_kvcf("0|1\t0/0\n", "0|1\t0/0\t0/0\n"), "record 2 (1:200) has 8 sample columns, the header names 7"},
+        {'v', in_kvcf("GT\t0/1\t0/0\t1/1", "GT\t0/1\t2/2\t1/1"), "record 2 (1:200): sample S2 is called with allele 2"},
+        {'v', in_kvcf("GT\t0/1\t0/0\t1/1", "GT\t0/1\t0/99999\t1/1"), "S2 is called with allele 99999"},
+        {'o', [](auto& d) {
+             std::filesystem::remove(d.file("out/genotype.txt"));
+             EXPECT_EQ(::mkfifo(d.file("out/genotype.txt").c_str(), 0600), 0);
+             return d.file("out/genotype.txt");
+         }, "exists and is a FIFO, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        const TempDir dir;
+        std::filesystem::create_directory(dir.file("out"));
+        for (const std::string& name : kOutputNames)
+            dir.write("out/" + name, "old " + name);
+        const std::string damaged = c.make(dir);
+        const auto before = snapshot(dir.file("out"));
+        const std::string vcf = c.input == 'v' ? damaged : dir.write("s.vcf", kVcf),
+                          expression = c.input == 'e' ? damaged : dir.write("e.tsv", kMatrix);
+        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--vcf", vcf, "--expression", expression,
+                                                   "--sample-map", dir.write("map", kMap), "--out", dir.file("out")},
+                                "");
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
+        EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find(damaged), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(snapshot(dir.file("out")), before) << c.message;
+    }
+}
+
+// Good compressed files are read as the plain one.
+TEST(Prepare, ReadsEveryCompressionAlike)
+{
+    const TempDir dir;
+    const std::string vcf = long_vcf(1, 3000, true), plain = dir.write("s.vcf", vcf);
+    std::set<std::string> genotypes;
+    for (const std::string& path : {plain, gzip_file(dir.file("g.vcf.gz"), vcf), bgzf_file(dir.file("b.vcf.gz"), {vcf}),
+                                    bcf_file(dir.file("s.bcf"), plain)}) {
+        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--vcf", path, "--expression",
+                                                   gzip_file(dir.file("e.gz"), kMatrix), "--sample-map",
+                                                   dir.write("map", kMap), "--out", dir.file("out")}, "");
+        ASSERT_EQ(r.status, 0) << path << ": " << r.err;
+        genotypes.insert(read_in(dir, "genotype.txt"));
+    }
+    EXPECT_EQ(genotypes.size(), 1u);
+}
+
+// A rename failing part-way leaves the old set whole; none failing, the new one.
+TEST(Prepare, ReplacesTheOutputsAllOrNone)
+{
+    const TempDir dir;
+    std::vector<Replacement> files;
+    for (const std::string& name : kOutputNames) {
+        if (name != "manifest.json")  // as from a version that wrote none
+            dir.write(name, "old " + name);
+        files.push_back({dir.file("." + name + ".new"), dir.file(name)});
+    }
+    const auto old = snapshot(dir.path);
+    const auto write_new = [&] {
+        for (const Replacement& f : files)
+            std::ofstream(f.temporary) << "new " << f.final;
+    };
+    write_new();
+    int calls = 0;
+    EXPECT_THROW(replace_together(files, [&](const char* from, const char* to) {
+                     return ++calls == 4 ? (errno = EIO, -1) : std::rename(from, to);
+                 }),
+                 FileError);
+    for (const Replacement& f : files)
+        std::remove(f.temporary.c_str());
+    EXPECT_EQ(snapshot(dir.path), old);
+    write_new();
+    replace_together(files);
+    ASSERT_EQ(snapshot(dir.path).size(), files.size());
+    for (const Replacement& f : files)
+        EXPECT_EQ(read_file(f.final), "new " + f.final);
 }
 
 }  // namespace
