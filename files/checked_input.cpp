@@ -19,9 +19,17 @@ bool gzip_magic(const unsigned char* p)
     return p[0] == 0x1f && p[1] == 0x8b;
 }
 
+// A BGZF block's header: gzip with an extra field whose first subfield is BC.
+constexpr std::size_t kBgzfHeader = 18;
+bool bgzf_header(const unsigned char* p, std::size_t available)
+{
+    return available >= kBgzfHeader && (p[3] & 4) && (p[10] | p[11] << 8) >= 6 && p[12] == 'B' && p[13] == 'C';
+}
+
 }  // namespace
 
-CheckedInput::CheckedInput(const std::string& path) : path_(path), raw_(kRawBytes)
+CheckedInput::CheckedInput(const std::string& path, bool bgzfEndRequired)
+    : path_(path), raw_(kRawBytes), bgzfEndRequired_(bgzfEndRequired)
 {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
@@ -84,10 +92,13 @@ std::size_t CheckedInput::inflate_some(char* data, std::size_t size)
     for (;;) {
         if (!inMember_) {
             // Between members: the end of the file, or the next member.
-            while (rawEnd_ - rawAt_ < 2 && fill()) {
+            while (rawEnd_ - rawAt_ < kBgzfHeader && fill()) {
             }
-            if (rawAt_ == rawEnd_)
+            if (rawAt_ == rawEnd_) {
+                if (bgzf_ && !lastWasEndBlock_ && bgzfEndRequired_)
+                    throw FileError(missing_end_block(path_));
                 return 0;
+            }
             if (rawEnd_ - rawAt_ < 2 || !gzip_magic(raw_.data() + rawAt_))
                 damaged("holds data that are not gzip after the end of its gzip stream (at byte " +
                         std::to_string(consumed_) + "): was something appended to it?");
@@ -96,6 +107,9 @@ std::size_t CheckedInput::inflate_some(char* data, std::size_t size)
                 throw std::bad_alloc();
             zInit_ = true;
             inMember_ = true;
+            memberIsBgzf_ = bgzf_header(raw_.data() + rawAt_, rawEnd_ - rawAt_);
+            if (consumed_ == 0)
+                bgzf_ = memberIsBgzf_;
             memberStart_ = consumed_;
         }
         z_.next_in = raw_.data() + rawAt_;
@@ -112,6 +126,8 @@ std::size_t CheckedInput::inflate_some(char* data, std::size_t size)
             damaged("is damaged: " + std::string(z_.msg ? z_.msg : "not gzip data") + " (in the gzip member at byte " +
                     std::to_string(memberStart_) + ")");
         inMember_ = ret != Z_STREAM_END;
+        if (!inMember_)
+            lastWasEndBlock_ = memberIsBgzf_ && z_.total_out == 0;
         if (made > 0)
             return made;
         if (inMember_ && rawAt_ == rawEnd_ && !fill())
@@ -128,4 +144,10 @@ std::string read_checked_text(const std::string& path)
     for (std::size_t got; (got = in.read(piece, sizeof piece)) > 0;)
         text.append(piece, got);
     return text;
+}
+
+std::string missing_end_block(const std::string& path)
+{
+    return path + " does not end with the BGZF end-of-file block: it looks cut short (or something was appended to "
+                  "it)";
 }

@@ -11,11 +11,14 @@
 // cut short at its end and ignores bytes after the last member; here both are
 // errors, as are a wrong CRC or length and bytes that are not gzip data, so
 // a truncated file can never read as a shorter complete one. Several members
-// one after another (BGZF, `cat a.gz b.gz`) are one stream. Throws FileError
-// naming the file.
+// one after another (BGZF, `cat a.gz b.gz`) are one stream. A BGZF file must
+// end with its empty end-of-file block: cut between two blocks, it would
+// still be a whole gzip stream. Throws FileError naming the file.
 class CheckedInput {
 public:
-    explicit CheckedInput(const std::string& path);
+    // `bgzfEndRequired` false: a BGZF file without its end block is read as
+    // far as it goes (a result the caller knows to be partial).
+    explicit CheckedInput(const std::string& path, bool bgzfEndRequired = true);
     ~CheckedInput();
     CheckedInput(const CheckedInput&) = delete;
     CheckedInput& operator=(const CheckedInput&) = delete;
@@ -36,9 +39,14 @@ private:
     std::size_t rawAt_ = 0, rawEnd_ = 0;
     bool fileEnded_ = false;
     bool gzip_ = false, inMember_ = false, zInit_ = false;
+    bool bgzfEndRequired_ = true;
+    bool bgzf_ = false, memberIsBgzf_ = false, lastWasEndBlock_ = false;
     z_stream z_{};
     unsigned long long memberStart_ = 0, consumed_ = 0;  // offsets in the file, for messages
 };
 
 // The whole text of a plain or gzip-compressed file. Throws FileError.
 std::string read_checked_text(const std::string& path);
+
+// The message of a BGZF file without its end-of-file block.
+std::string missing_end_block(const std::string& path);

@@ -1,42 +1,10 @@
 #include "prepare/text_file.hpp"
 
-#include <htslib/bgzf.h>
-#include <htslib/hts.h>
-#include <sys/stat.h>
-
 #include "files/checked_input.hpp"
-#include "prepare/prepare_error.hpp"
-
-namespace {
-
-// Only a regular file can be checked before it is read: a pipe would lose
-// the bytes looked at.
-void check_end_block(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return;
-    BGZF* file = bgzf_open(path.c_str(), "r");
-    if (!file)
-        return;  // read_checked_text says why
-    const bool cut = bgzf_compression(file) == bgzf && bgzf_check_EOF(file) == 0;
-    bgzf_close(file);
-    if (cut)
-        throw PrepareError(missing_end_block(path));
-}
-
-}  // namespace
 
 std::string read_text_input(const std::string& path)
 {
-    check_end_block(path);
     return read_checked_text(path);
-}
-
-std::string missing_end_block(const std::string& file)
-{
-    return file + " does not end with the BGZF end-of-file block: it looks cut short (or something was appended to "
-                  "it)";
 }
 
 std::vector<std::string> split_lines(const std::string& text)

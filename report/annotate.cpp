@@ -83,9 +83,9 @@ bool keeps(const AnnotateFilter& filter, const ResultRecord& record)
 }
 
 void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
-              std::ostream& out)
+              std::ostream& out, bool partial)
 {
-    ResultReader reader(results);
+    ResultReader reader(results, partial);
     out << "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it\n";
     ResultRecord r;
     while (reader.next(r)) {

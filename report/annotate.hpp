@@ -27,4 +27,4 @@ bool keeps(const AnnotateFilter& filter, const ResultRecord& record);
 // Streams the result file and writes the kept lines, with the tables' IDs,
 // as a tab-separated table with a header line.
 void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
-              std::ostream& out);
+              std::ostream& out, bool partial = false);

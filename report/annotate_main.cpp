@@ -26,10 +26,11 @@ int main(int argc, char** argv)
         }
         const std::string results = options.at("--results"), dir = options.at("--prepared");
         std::vector<std::string> warnings;
-        check_prepared_folder(read_result_origin(results, warnings), results, dir, warnings);
+        const ResultOrigin origin = read_result_origin(results, warnings);
+        check_prepared_folder(origin, results, dir, warnings);
         print_warnings(warnings);
         const PreparedTables tables = read_prepared(dir);
         std::ios::sync_with_stdio(false);
-        annotate(results, tables, filter, std::cout);
+        annotate(results, tables, filter, std::cout, !origin.complete);
     });
 }

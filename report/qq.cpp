@@ -120,12 +120,12 @@ std::vector<QQPoint> qq_points(const PSeries& series, std::size_t max_points)
     return points;
 }
 
-QQSeries read_qq_series(const std::string& results)
+QQSeries read_qq_series(const std::string& results, bool partial)
 {
     QQSeries q;
     q.mc = make_series();
     q.it = make_series();
-    ResultReader reader(results);
+    ResultReader reader(results, partial);
     q.threshold_line = reader.threshold_line();
     ResultRecord r;
     while (reader.next(r)) {

@@ -43,4 +43,4 @@ struct QQSeries {
     std::string threshold_line;  // the header's second line
     std::uint64_t lines = 0, pruned_by_mc = 0;  // result lines, of them flag 0
 };
-QQSeries read_qq_series(const std::string& results);
+QQSeries read_qq_series(const std::string& results, bool partial = false);

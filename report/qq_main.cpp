@@ -66,7 +66,7 @@ int main(int argc, char** argv)
         std::vector<std::string> warnings;
         const ResultOrigin origin = read_result_origin(results, warnings);
         refuse_truncated(origin, results);
-        const QQSeries q = read_qq_series(results);
+        const QQSeries q = read_qq_series(results, !origin.complete);
         if (q.lines == 0)
             throw ReportError(results + " holds no result lines: there is nothing to plot");
         if (q.mc.tested == 0)

@@ -152,7 +152,7 @@ void check_flag_against_threshold(const ResultRecord& r, const ThresholdBounds& 
                           " is below the threshold of the header");
 }
 
-ResultReader::ResultReader(const std::string& path) try : file_(path), path_(path)
+ResultReader::ResultReader(const std::string& path, bool partial) try : file_(path, !partial), path_(path)
 {
     for (int number = 1; number <= 3; ++number) {
         if (!read_line())

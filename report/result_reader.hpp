@@ -44,7 +44,9 @@ void check_flag_against_threshold(const ResultRecord& record, const ThresholdBou
 // anything after its end is an error, never a shorter file.
 class ResultReader {
 public:
-    explicit ResultReader(const std::string& path);
+    // `partial`: the file is known to be from a run that did not finish, so a
+    // BGZF file may lack its end-of-file block.
+    explicit ResultReader(const std::string& path, bool partial = false);
 
     bool next(ResultRecord& record);  // false after the last line
     unsigned long line_number() const { return line_number_; }

@@ -334,4 +334,42 @@ TEST(Prepare, ReplacesTheOutputsAllOrNone)
         EXPECT_EQ(read_file(f.final), "new " + f.final);
 }
 
+// morv-annotate names a run's indices only by the folder whose files the run
+// read: another prepared folder is refused; a run or folder without a
+// manifest is read with a warning.
+TEST(Prepare, AnnotateChecksTheFolderAgainstTheRun)
+{
+    const TempDir dir;
+    const auto prepare = [&](const std::string& out, const std::string& region) {
+        std::vector<std::string> args = {"morv-prepare", "--vcf", dir.write("s.vcf", kVcf), "--expression",
+                                         dir.write("e.tsv", kMatrix), "--sample-map", dir.write("map", kMap),
+                                         "--out", dir.file(out)};
+        if (!region.empty())
+            args.insert(args.end(), {"--region", region});
+        ASSERT_EQ(run(MORV_PREPARE_BIN, args, "").status, 0);
+    };
+    prepare("right", "");
+    prepare("wrong", "1:1-250");
+    const Inputs in{dir.file("right/genotype.txt"), dir.file("right/expression.txt"), dir.file("right/allele.txt")};
+    for (const std::string options : {"--threads", ""}) {
+        std::vector<std::string> argv = morv_argv(in, dir.file("r" + options + ".txt"));
+        if (!options.empty())
+            argv.insert(argv.begin() + 1, {options, "2"});
+        ASSERT_EQ(run(MORV_BIN, argv, "0.5\n").status, 0);
+    }
+    const struct { std::string results, folder; int status; std::string err; } cases[] = {
+        {"r--threads.txt", "right", 0, ""},
+        {"r--threads.txt", "wrong", 1, "Error: the prepared folder " + dir.file("wrong") + " is not the one whose files"},
+        {"r.txt", "right", 0, "Warning: " + dir.file("r.txt") + " has no manifest"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.results + " " + c.folder);
+        const RunResult r = run(MORV_ANNOTATE_BIN, {"morv-annotate", "--results", dir.file(c.results), "--prepared",
+                                                    dir.file(c.folder)}, "");
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(lines_of(r.out).size(), c.status ? 0u : 1u + 3 * 3);
+    }
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <htslib/bgzf.h>
 #include <zlib.h>
 
 #include "report/annotate.hpp"
@@ -63,17 +64,23 @@ TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
         }
     std::string cut = testsupport::read_file(gz);
     cut.resize(cut.size() - 9);
+    BGZF* bgzf = bgzf_open(dir.file("r.bgz").c_str(), "w");
+    ASSERT_TRUE(bgzf && bgzf_write(bgzf, (kHeader + kLines).data(), (kHeader + kLines).size()) > 0 &&
+                bgzf_close(bgzf) == 0);
+    std::string noEnd = testsupport::read_file(dir.file("r.bgz"));
+    noEnd.resize(noEnd.size() - 28);  // a block boundary: every other byte still a whole gzip stream
     const struct { std::string content, message; bool gzip; } faults[] = {
-        {"Results of morv:\n" + kHeader.substr(17) + kLines, "r.txt line 1: not a morv result header"},
-        {kHeader + kLines + "0\t1\t2\t1\t-1.5\t-1.000000\t-1.000000\n", "r.txt line 8: MC value '-1.5'"},
-        {kHeader + kLines + "2\t0\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 8: SNP index 2 is beyond"},
-        {kHeader + "0\t2\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 4: gene 1 index 2 is not below gene 2 index 1"},
-        {kHeader + "0\t0\t1\t0\t0.500000\t1.0\t1.0\n", "r.txt line 4: MC value '0.500000' is the log10 of a p-value above 1"},
-        {kHeader + "0\t0\t1\t2\t-1.300000\t-1.000000\t1.0\n", "r.txt line 4: flag 2 says the pair passed the MC test"},
-        {kHeader + "0\t0\t1\t0\t-1.302000\t1.0\t1.0\n", "r.txt line 4: flag 0 says the MC test stopped the pair"},
-        {kHeader + "0\t0\t1\t1\t-2.000000\t-1.000000\t0.100000\n", "r.txt line 4: IT value '0.100000' is the log10"},
+        {"Results of morv:\n" + kHeader.substr(17) + kLines, "r.txt line 1: not a morv result header", false},
+        {kHeader + kLines + "0\t1\t2\t1\t-1.5\t-1.000000\t-1.000000\n", "r.txt line 8: MC value '-1.5'", false},
+        {kHeader + kLines + "2\t0\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 8: SNP index 2 is beyond", false},
+        {kHeader + "0\t2\t1\t0\t-1.000000\t1.0\t1.0\n", "r.txt line 4: gene 1 index 2 is not below gene 2 index 1", false},
+        {kHeader + "0\t0\t1\t0\t0.500000\t1.0\t1.0\n", "r.txt line 4: MC value '0.500000' is the log10 of a p-value above 1", false},
+        {kHeader + "0\t0\t1\t2\t-1.300000\t-1.000000\t1.0\n", "r.txt line 4: flag 2 says the pair passed the MC test", false},
+        {kHeader + "0\t0\t1\t0\t-1.302000\t1.0\t1.0\n", "r.txt line 4: flag 0 says the MC test stopped the pair", false},
+        {kHeader + "0\t0\t1\t1\t-2.000000\t-1.000000\t0.100000\n", "r.txt line 4: IT value '0.100000' is the log10", false},
         {cut, "r.txt.gz is cut short", true},
         {testsupport::read_file(gz) + "junk", "r.txt.gz holds data that are not gzip after the end of its gzip stream", true},
+        {noEnd, "r.txt.gz does not end with the BGZF end-of-file block", true},
     };
     for (const auto& c : faults) {
         dir.write(c.gzip ? "r.txt.gz" : "r.txt", c.content);
