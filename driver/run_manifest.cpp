@@ -1,5 +1,6 @@
 #include "driver/run_manifest.hpp"
 
+#include <filesystem>
 #include <unistd.h>
 
 #include "driver/shard_record.hpp"
@@ -41,7 +42,9 @@ Manifest start_run_manifest(const std::vector<std::string>& command, const RunPa
     m["threads"] = study.threads;
     m["omit_pruned"] = study.omitPruned;
     m["bgzip"] = study.bgzip;
-    m["output"] = {{"path", paths.output}, {"lines", nullptr}, {"pairs", nullptr}, {"prunings", nullptr}};
+    std::error_code ignored;
+    const std::string output = std::filesystem::absolute(paths.output, ignored).lexically_normal().string();
+    m["output"] = {{"path", output}, {"lines", nullptr}, {"pairs", nullptr}, {"prunings", nullptr}};
     m["ended"] = nullptr;
     return m;
 }
