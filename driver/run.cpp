@@ -10,9 +10,8 @@
 #include "driver/shard_record.hpp"
 #include "driver/startup.hpp"
 #include "driver/study_options.hpp"
-#include "io/error.hpp"
-#include "files/file_error.hpp"
 #include "files/output_path.hpp"
+#include "io/error.hpp"
 #include "io/globals.hpp"
 #include "simd/isa.hpp"
 
@@ -38,9 +37,12 @@ ScanOptions scan_options(const StudyOptions& study)
 // file is touched.
 void check_companion_paths(const std::string& resultPath)
 {
-    for (const std::string& path : {shard_record_path(resultPath), manifest_path(resultPath)})
-        if (const std::string why = why_not_replaceable(path, "the file"); !why.empty())
-            error("Error: " + why + ".");
+    try {
+        for (const std::string& path : {shard_record_path(resultPath), manifest_path(resultPath)})
+            check_replaceable(path, "the file");
+    } catch (const FileError& e) {
+        end_with(e);
+    }
 }
 
 int run(int argc, char** argv, ScanEngine engine)
@@ -87,7 +89,7 @@ int run(int argc, char** argv, ScanEngine engine)
         try {
             write_shard_record(paths.output, record);
         } catch (const FileError& e) {
-            error(std::string("Error: ") + e.what() + ".");
+            end_with(e);
         }
     }
     // Last: the manifest's "complete" speaks for the whole.

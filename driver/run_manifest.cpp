@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "driver/shard_record.hpp"
-#include "files/file_error.hpp"
 #include "io/error.hpp"
 #include "io/globals.hpp"
 
@@ -15,7 +14,7 @@ Manifest input_facts(const std::string& path)
     try {
         return facts_json(file_facts(path));
     } catch (const FileError& e) {
-        error(std::string("Error: ") + e.what() + ".");
+        end_with(e);
     }
 }
 
@@ -42,9 +41,7 @@ Manifest start_run_manifest(const std::vector<std::string>& command, const RunPa
     m["threads"] = study.threads;
     m["omit_pruned"] = study.omitPruned;
     m["bgzip"] = study.bgzip;
-    std::error_code ignored;
-    const std::string output = std::filesystem::absolute(paths.output, ignored).lexically_normal().string();
-    m["output"] = {{"path", output}, {"lines", nullptr}, {"pairs", nullptr}, {"prunings", nullptr}};
+    m["output"] = {{"path", absolute_path(paths.output)}, {"lines", nullptr}, {"pairs", nullptr}, {"prunings", nullptr}};
     m["ended"] = nullptr;
     return m;
 }
@@ -63,8 +60,13 @@ void write_run_manifest(const RunPaths& paths, const Manifest& m)
     try {
         write_manifest(manifest_path(paths.output), m);
     } catch (const FileError& e) {
-        error(std::string("Error: ") + e.what() + ".");
+        end_with(e);
     }
+}
+
+void end_with(const FileError& e)
+{
+    error(std::string("Error: ") + e.what() + ".");
 }
 
 void remove_stale_companions(const std::string& resultPath)

@@ -6,6 +6,7 @@
 #include "driver/scan.hpp"
 #include "driver/startup.hpp"
 #include "driver/study_options.hpp"
+#include "files/file_error.hpp"
 #include "files/manifest.hpp"
 
 // The manifest of a run with study options, `<result>.manifest.json`: what
@@ -20,6 +21,10 @@ void finish_run_manifest(Manifest& m, const ScanCounts& counts);
 
 // Writes it beside the result file; a failure is a fatal "Error: " line.
 void write_run_manifest(const RunPaths& paths, const Manifest& m);
+
+// A record or manifest that cannot be written ends the run as any file
+// error of morv's does: "Error: " and the message, status 1.
+[[noreturn]] void end_with(const FileError& e);
 
 // Before a result file is (re)created: a record or manifest of an earlier
 // run must not describe the new file.

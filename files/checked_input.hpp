@@ -25,8 +25,6 @@ public:
 
     // Up to `size` bytes of the text; 0 only at its end, which is checked.
     std::size_t read(char* data, std::size_t size);
-    bool compressed() const { return gzip_; }
-    const std::string& path() const { return path_; }
 
 private:
     bool fill();  // more raw bytes; false at the end of the file

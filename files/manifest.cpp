@@ -39,11 +39,16 @@ Manifest begin_manifest(const std::string& program, int argc, const char* const*
     return m;
 }
 
+std::string absolute_path(const std::string& path)
+{
+    std::error_code ignored;  // then the path as given
+    return std::filesystem::absolute(path, ignored).lexically_normal().string();
+}
+
 Manifest facts_json(const FileFacts& facts)
 {
     Manifest f;
-    std::error_code ignored;
-    f["path"] = std::filesystem::absolute(facts.path, ignored).lexically_normal().string();
+    f["path"] = absolute_path(facts.path);
     if (!facts.regular) {
         f["regular"] = false;
         return f;
@@ -51,6 +56,20 @@ Manifest facts_json(const FileFacts& facts)
     f["size"] = facts.size;
     f["checksum"] = facts.checksum;
     return f;
+}
+
+bool same_contents(const Manifest& a, const Manifest& b)
+{
+    return a.is_object() && b.is_object() && a.contains("checksum") && a.value("size", Manifest()) == b.value("size", Manifest()) &&
+           a.value("checksum", Manifest()) == b.value("checksum", Manifest());
+}
+
+std::string describe_contents(const Manifest& f)
+{
+    if (!f.is_object())
+        return "?";
+    return f.value("path", "?") + " (" + std::to_string(f.value("size", std::uint64_t(0))) + " bytes, checksum " +
+           f.value("checksum", "?") + ")";
 }
 
 std::string manifest_text(const Manifest& manifest)

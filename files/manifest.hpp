@@ -28,8 +28,18 @@ std::string utc_now();
 // format, program, version, command (argv as given), started.
 Manifest begin_manifest(const std::string& program, int argc, const char* const* argv);
 
+// The path a manifest records: absolute and without "." or "..", so that it
+// still names the file when read from another folder.
+std::string absolute_path(const std::string& path);
+
 // {"path", "size", "checksum"}; a FIFO or device has "regular": false instead.
 Manifest facts_json(const FileFacts& facts);
+
+// Whether two facts_json entries name the same bytes (both with a checksum,
+// equal size and checksum), and one as a reader sees it: "PATH (N bytes,
+// checksum C)".
+bool same_contents(const Manifest& a, const Manifest& b);
+std::string describe_contents(const Manifest& facts);
 
 // The text write_manifest writes, for a manifest that is renamed into place
 // together with the files it describes.

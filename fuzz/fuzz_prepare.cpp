@@ -17,12 +17,12 @@
 #include <string>
 #include <zlib.h>
 
+#include "files/checked_input.hpp"
 #include "files/file_error.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
 #include "prepare/expression_table.hpp"
 #include "prepare/prepare_error.hpp"
-#include "prepare/text_file.hpp"
 #include "prepare/vcf_reader.hpp"
 
 namespace {
@@ -76,7 +76,7 @@ std::string outcome(bool isVcf, Scale scale, const std::string& bytes)
 {
     try {
         const std::string path = write_scratch(isVcf ? "input.vcf" : "input.tsv", bytes);
-        return isVcf ? vcf(path) : expression(read_text_input(path), scale);
+        return isVcf ? vcf(path) : expression(read_checked_text(path), scale);
     } catch (const PrepareError&) {
     } catch (const FileError&) {
     }

@@ -1,13 +1,12 @@
 // morv-prepare: from a study's VCF and expression files to morv's inputs.
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "files/file_error.hpp"
 #include "files/manifest.hpp"
 #include "prepare/prepare.hpp"
-#include "prepare/prepare_error.hpp"
 
 int main(int argc, char** argv)
 {
@@ -19,9 +18,7 @@ int main(int argc, char** argv)
         const Options options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
         prepare(options, begin_manifest("morv-prepare", argc, argv), std::cout);
         return 0;
-    } catch (const PrepareError& e) {
-        std::cerr << "Error: " << e.what() << "\n";
-    } catch (const FileError& e) {
+    } catch (const std::runtime_error& e) {  // PrepareError, FileError: the file and what is wrong
         std::cerr << "Error: " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         std::cerr << "Error: not enough memory\n";

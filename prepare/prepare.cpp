@@ -1,9 +1,9 @@
 #include "prepare/prepare.hpp"
 
+#include "files/checked_input.hpp"
 #include "files/checksum.hpp"
 #include "prepare/prepare_error.hpp"
 #include "prepare/sample_match.hpp"
-#include "prepare/text_file.hpp"
 #include "prepare/writer.hpp"
 
 namespace {
@@ -64,7 +64,7 @@ void prepare(const Options& o, Manifest manifest, std::ostream& out)
     // A device, FIFO, folder or link named like an output is refused before any work.
     OutputSet outputs(o.out, kOutputNames);
     VcfFile vcf(o.vcf);
-    const ExpressionTable table = parse_expression(read_text_input(o.expression), o.expression);
+    const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression);
     const SampleMatch samples =
         match_samples(vcf.samples(), table.samples, o.sample_map.empty() ? std::map<std::string, std::string>{} : read_sample_map(o.sample_map),
                       o.samples.empty() ? std::set<std::string>{} : read_id_list(o.samples));

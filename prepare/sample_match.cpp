@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "files/checked_input.hpp"
 #include "prepare/prepare_error.hpp"
 #include "prepare/text_file.hpp"
 
@@ -50,7 +51,7 @@ SampleMatch match_samples(const std::vector<std::string>& vcf, const std::vector
 std::set<std::string> read_id_list(const std::string& path)
 {
     std::set<std::string> ids;
-    for (const std::string& line : split_lines(read_text_input(path)))
+    for (const std::string& line : split_lines(read_checked_text(path)))
         for (const std::string& id : split_blanks(line))
             ids.insert(id);
     return ids;
@@ -60,7 +61,7 @@ std::map<std::string, std::string> read_sample_map(const std::string& path)
 {
     std::map<std::string, std::string> map;
     std::set<std::string> targets;
-    const std::vector<std::string> lines = split_lines(read_text_input(path));
+    const std::vector<std::string> lines = split_lines(read_checked_text(path));
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> fields = split_blanks(lines[i]);
         const std::string where = "the sample map " + path + " line " + std::to_string(i + 1);

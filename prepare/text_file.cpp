@@ -1,12 +1,5 @@
 #include "prepare/text_file.hpp"
 
-#include "files/checked_input.hpp"
-
-std::string read_text_input(const std::string& path)
-{
-    return read_checked_text(path);
-}
-
 std::vector<std::string> split_lines(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -3,9 +3,6 @@
 #include <string>
 #include <vector>
 
-// The whole text of a plain or gzip-compressed input, a BGZF one with its
-// end-of-file block (read_checked_text). Throws FileError.
-std::string read_text_input(const std::string& path);
 
 // Lines without their newline (and without a Windows '\r'); no empty last line.
 std::vector<std::string> split_lines(const std::string& text);

@@ -27,22 +27,6 @@ ResultOrigin read_result_origin(const std::string& results, std::vector<std::str
     return o;
 }
 
-namespace {
-
-std::string describe(const Manifest& f)
-{
-    return f.value("path", "?") + " (" + std::to_string(f.value("size", std::uint64_t(0))) + " bytes, checksum " +
-           f.value("checksum", "?") + ")";
-}
-
-bool same_bytes(const Manifest& a, const Manifest& b)
-{
-    return a.is_object() && b.is_object() && a.contains("checksum") && a.value("size", Manifest()) == b.value("size", Manifest()) &&
-           a.value("checksum", Manifest()) == b.value("checksum", Manifest());
-}
-
-}  // namespace
-
 void check_prepared_folder(const ResultOrigin& origin, const std::string& results, const std::string& dir,
                            std::vector<std::string>& warnings)
 {
@@ -75,10 +59,10 @@ void check_prepared_folder(const ResultOrigin& origin, const std::string& result
                                ", not a regular file: that it came from " + dir + " cannot be checked");
             continue;
         }
-        if (!same_bytes(used, made))
+        if (!same_contents(used, made))
             throw ReportError("the prepared folder " + dir + " is not the one whose files " + results +
-                              " was run on: the run read the " + role + " file " + describe(used) + ", but " + dir +
-                              " made " + describe(made) + " (use the --prepared folder of that run)");
+                              " was run on: the run read the " + role + " file " + describe_contents(used) + ", but " +
+                              dir + " made " + describe_contents(made) + " (use the --prepared folder of that run)");
     }
 }
 
