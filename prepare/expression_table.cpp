@@ -24,7 +24,7 @@ std::size_t annotation_columns(const std::vector<std::string>& header)
 enum class Verdict { ok, missing, non_numeric, not_positive, out_of_range };
 
 // The token morv reads for one value, or why there is none.
-Verdict convert(const std::string& token, Scale scale, std::string& written)
+Verdict convert(const std::string& token, Scale scale, bool zeros_ok, std::string& written, double& number)
 {
     if (token.empty() || token == "NA" || token == "NaN" || token == "nan" || token == ".")
         return Verdict::missing;
@@ -36,9 +36,10 @@ Verdict convert(const std::string& token, Scale scale, std::string& written)
     if (!std::isfinite(v))
         return Verdict::out_of_range;
     if (scale == Scale::raw) {
-        if (!(v > 0))
+        if (!(v > 0 || (zeros_ok && v == 0)))
             return Verdict::not_positive;
         written = token;
+        number = v;
         return Verdict::ok;
     }
     const double raw = scale == Scale::log2 ? std::exp2(v) : scale == Scale::log10 ? std::pow(10.0, v) : std::exp(v);
@@ -47,6 +48,7 @@ Verdict convert(const std::string& token, Scale scale, std::string& written)
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.17g", raw);  // reads back to the same double
     written = buffer;
+    number = raw;
     return Verdict::ok;
 }
 
@@ -92,10 +94,11 @@ ExpressionTable parse_expression(const std::string& text, const std::string& nam
 }
 
 KeptGenes select_genes(const ExpressionTable& table, const std::vector<std::size_t>& columns,
-                       const std::set<std::string>& listed, Scale scale)
+                       const std::set<std::string>& listed, Scale scale, bool zeros_ok)
 {
     KeptGenes kept;
     std::vector<std::string> values(columns.size());
+    std::vector<double> numbers(columns.size());
     for (std::size_t row = 0; row < table.genes.size(); ++row) {
         const Gene& gene = table.genes[row];
         if (!listed.empty() && !listed.count(gene.id)) {
@@ -104,12 +107,13 @@ KeptGenes select_genes(const ExpressionTable& table, const std::vector<std::size
         }
         Verdict verdict = Verdict::ok;
         for (std::size_t k = 0; k < columns.size() && verdict == Verdict::ok; ++k)
-            verdict = convert(gene.values[columns[k]], scale, values[k]);
+            verdict = convert(gene.values[columns[k]], scale, zeros_ok, values[k], numbers[k]);
         switch (verdict) {
         case Verdict::ok:
             ++kept.counts.kept;
             kept.rows.push_back(row);
             kept.values.push_back(values);
+            kept.raw.push_back(numbers);
             break;
         case Verdict::missing: ++kept.counts.missing; break;
         case Verdict::non_numeric: ++kept.counts.non_numeric; break;

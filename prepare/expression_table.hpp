@@ -28,16 +28,19 @@ ExpressionTable parse_expression(const std::string& text, const std::string& nam
 enum class Scale { raw, log2, log10, ln };
 
 struct GeneCounts {
-    std::size_t kept = 0, not_listed = 0, missing = 0, non_numeric = 0, not_positive = 0, out_of_range = 0;
+    std::size_t kept = 0, not_listed = 0, missing = 0, non_numeric = 0, not_positive = 0, out_of_range = 0,
+                mostly_tied = 0;  // under ranks: more than half the samples on one value
 };
 
 struct KeptGenes {
     std::vector<std::size_t> rows;                  // into ExpressionTable::genes, file order
     std::vector<std::vector<std::string>> values;   // the tokens morv reads, per kept gene
+    std::vector<std::vector<double>> raw;           // the same values as numbers on the raw scale
     GeneCounts counts;
 };
 
 // Keeps the genes (all, or those in `listed` when it is not empty) whose
-// value in every column of `columns` makes a positive number.
+// value in every column of `columns` makes a positive number, or a
+// non-negative one when `zeros_ok` (the values are transformed later).
 KeptGenes select_genes(const ExpressionTable& table, const std::vector<std::size_t>& columns,
-                       const std::set<std::string>& listed, Scale scale);
+                       const std::set<std::string>& listed, Scale scale, bool zeros_ok = false);

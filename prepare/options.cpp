@@ -1,12 +1,14 @@
 #include "prepare/options.hpp"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "prepare/prepare_error.hpp"
 
 const char* const kUsage =
     "usage: morv-prepare --vcf FILE --expression FILE --out DIR [--sample-map FILE] [--genes FILE]\n"
-    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n";
+    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n"
+    "                    [--transform log|int] [--pseudocount C] [--covariates FILE]\n";
 
 namespace {
 
@@ -60,10 +62,27 @@ Options parse_options(const std::vector<std::string>& args)
             else if (value == "log10") o.scale = Scale::log10;
             else if (value == "ln") o.scale = Scale::ln;
             else throw PrepareError("--scale wants log2, log10 or ln, not \"" + value + "\"");
-        } else
+        } else if (name == "--transform") {
+            if (value == "log") o.values.transform = Transform::log;
+            else if (value == "int") o.values.transform = Transform::inverse_normal;
+            else throw PrepareError("--transform wants log or int, not \"" + value + "\"");
+        } else if (name == "--pseudocount") {
+            char* end = nullptr;
+            o.values.pseudocount = std::strtod(value.c_str(), &end);
+            o.values.pseudocountGiven = true;
+            if (value.empty() || *end || !(o.values.pseudocount > 0) || !std::isfinite(o.values.pseudocount))
+                throw PrepareError("--pseudocount wants a number above 0, not \"" + value + "\"");
+        } else if (name == "--covariates") o.covariates = value;
+        else
             throw PrepareError("unknown option " + name);
     }
     if (o.vcf.empty() || o.expression.empty() || o.out.empty())
         throw PrepareError("--vcf, --expression and --out are required");
+    // Residualised log values are heavy-tailed: ranks are what calibrates
+    // the tests, so covariates bring the rank transform unless told otherwise.
+    if (!o.given.count("--transform") && !o.covariates.empty())
+        o.values.transform = Transform::inverse_normal;
+    if (o.values.pseudocountGiven && o.values.transform == Transform::inverse_normal && o.covariates.empty())
+        throw PrepareError("--pseudocount changes nothing under --transform int (it keeps every rank); leave it out");
     return o;
 }

@@ -5,12 +5,15 @@
 #include <vector>
 
 #include "prepare/expression_table.hpp"
+#include "prepare/transform.hpp"
 #include "prepare/vcf_reader.hpp"
 
 struct Options {
     std::string vcf, expression, out, sample_map, genes, samples;
     SnpFilter filter;
     Scale scale = Scale::raw;
+    std::string covariates;
+    ValueSettings values;  // its covariates are read later, from `covariates`
     std::map<std::string, std::string> given;  // option -> value as on the command line, for the manifest
 };
 

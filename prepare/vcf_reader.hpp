@@ -19,7 +19,7 @@ struct Region {
 
 struct SnpFilter {
     Region region;
-    std::size_t min_class = 0;  // every class needs at least this many samples
+    std::size_t min_class = 10;  // every class needs at least this many samples
     double maf = 0;             // minor allele frequency at least this
 };
 

@@ -49,7 +49,7 @@ std::string read_in(const TempDir& dir, const char* name) { return read_file(dir
 TEST(Prepare, WritesTheInputsAndTables)
 {
     const TempDir dir;
-    const std::vector<std::string> args = {"morv-prepare", "--vcf", dir.write("s.vcf", kVcf), "--expression",
+    const std::vector<std::string> args = {"morv-prepare", "--min-class", "0", "--vcf", dir.write("s.vcf", kVcf), "--expression",
                                            dir.write("e.tsv", kMatrix), "--sample-map", dir.write("map", kMap),
                                            "--out", dir.file("out")};
     const RunResult r = run(MORV_PREPARE_BIN, args, "");
@@ -82,22 +82,22 @@ TEST(Prepare, WritesTheInputsAndTables)
     // The manifest describes the very files beside it.
     const Manifest m = Manifest::parse(read_in(dir, "manifest.json"));
     EXPECT_EQ(m["command"], Manifest(args));
-    EXPECT_EQ(m["inputs"]["vcf"]["checksum"], file_facts(args[2]).checksum);
-    EXPECT_EQ(m["inputs"]["sample_map"]["path"], args[6]);
+    EXPECT_EQ(m["inputs"]["vcf"]["checksum"], file_facts(args[4]).checksum);
+    EXPECT_EQ(m["inputs"]["sample_map"]["path"], args[8]);
     EXPECT_FALSE(m["inputs"].contains("genes"));
     for (const std::string name : {"genotype.txt", "expression.txt", "allele.txt", "snps.tsv", "genes.tsv", "samples.tsv"}) {
         const FileFacts f = file_facts(out + name);
         EXPECT_EQ(m["outputs"][name], Manifest({{"path", f.path}, {"size", f.size}, {"checksum", f.checksum}}));
     }
-    EXPECT_EQ(m["settings"].dump(), R"({"region":null,"min_class":null,"maf":null,"scale":null})");
-    EXPECT_EQ(m["counts"].dump(), R"({"samples":6,"snps":3,"genes":3})");
+    EXPECT_EQ(m["settings"].dump(), R"({"region":null,"min_class":0,"maf":null,"scale":null,"transform":"log","pseudocount":null})");
+    EXPECT_EQ(m["counts"].dump(), R"({"samples":6,"snps":3,"genes":3,"near_duplicate_gene_pairs":0})");
 }
 
 // BED layout with six annotation columns, values as log2, a region, a gene list.
 TEST(Prepare, ReadsBedLogValuesInARegion)
 {
     const TempDir dir;
-    const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--vcf", dir.write("s.vcf", kVcf), "--expression",
+    const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--min-class", "0", "--vcf", dir.write("s.vcf", kVcf), "--expression",
                             dir.write("e.bed", kBed), "--scale", "log2", "--region", "1:150-700", "--genes",
                             dir.write("genes", "b1\nb2\n"), "--out", dir.file("out")}, "");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -107,7 +107,7 @@ TEST(Prepare, ReadsBedLogValuesInARegion)
     EXPECT_EQ(read_in(dir, "genes.tsv"), "index\tid\tchrom\tstart\tend\n0\tb1\t1\t10\t20\n");
     EXPECT_EQ(read_in(dir, "allele.txt"), "G\n");
     EXPECT_EQ(Manifest::parse(read_in(dir, "manifest.json"))["settings"].dump(),
-              R"({"region":"1:150-700","min_class":null,"maf":null,"scale":"log2"})");
+              R"({"region":"1:150-700","min_class":0,"maf":null,"scale":"log2","transform":"log","pseudocount":null})");
 }
 
 TEST(Prepare, RefusesWithOneLine)
@@ -129,7 +129,7 @@ TEST(Prepare, RefusesWithOneLine)
     for (const auto& c : cases) {
         const TempDir dir;
         const std::string vcf = c.vcf.empty() ? dir.file("none.vcf") : dir.write("s.vcf", c.vcf);
-        std::vector<std::string> args = {"morv-prepare", "--vcf", vcf, "--expression", dir.write("e.tsv", c.expression),
+        std::vector<std::string> args = {"morv-prepare", "--min-class", "0", "--vcf", vcf, "--expression", dir.write("e.tsv", c.expression),
                                          "--sample-map", dir.write("map", kMap), "--out", dir.file("out")};
         if (c.option == "--out")
             args.back() = dir.write("file", "") + "/out";
@@ -274,7 +274,7 @@ TEST(Prepare, RefusesDamagedInputsAndKeepsTheOldOutputs)
         const auto before = snapshot(dir.file("out"));
         const std::string vcf = c.input == 'v' ? damaged : dir.write("s.vcf", kVcf),
                           expression = c.input == 'e' ? damaged : dir.write("e.tsv", kMatrix);
-        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--vcf", vcf, "--expression", expression,
+        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--min-class", "0", "--vcf", vcf, "--expression", expression,
                                                    "--sample-map", dir.write("map", kMap), "--out", dir.file("out")},
                                 "");
         EXPECT_EQ(r.status, 1) << c.message;
@@ -294,7 +294,7 @@ TEST(Prepare, ReadsEveryCompressionAlike)
     std::set<std::string> genotypes;
     for (const std::string& path : {plain, gzip_file(dir.file("g.vcf.gz"), vcf), bgzf_file(dir.file("b.vcf.gz"), {vcf}),
                                     bcf_file(dir.file("s.bcf"), plain)}) {
-        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--vcf", path, "--expression",
+        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--min-class", "0", "--vcf", path, "--expression",
                                                    gzip_file(dir.file("e.gz"), kMatrix), "--sample-map",
                                                    dir.write("map", kMap), "--out", dir.file("out")}, "");
         ASSERT_EQ(r.status, 0) << path << ": " << r.err;
@@ -341,7 +341,7 @@ TEST(Prepare, AnnotateChecksTheFolderAgainstTheRun)
 {
     const TempDir dir;
     const auto prepare = [&](const std::string& out, const std::string& region) {
-        std::vector<std::string> args = {"morv-prepare", "--vcf", dir.write("s.vcf", kVcf), "--expression",
+        std::vector<std::string> args = {"morv-prepare", "--min-class", "0", "--vcf", dir.write("s.vcf", kVcf), "--expression",
                                          dir.write("e.tsv", kMatrix), "--sample-map", dir.write("map", kMap),
                                          "--out", dir.file(out)};
         if (!region.empty())

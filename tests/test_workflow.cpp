@@ -123,7 +123,7 @@ TEST(Workflow, StudyFromVcfWithReport)
     std::string err;
     run_workflow(dir, {"vcf=" + dir.write("s.vcf", vcf + "\n"), "expression_matrix=" + dir.write("m.tsv", matrix + "\n"),
                        "threshold=0.5", "shards=9", "threads=2", "bgzip=true", "omit_pruned=true",
-                       "annotate_args=--flags 2", "out=" + dir.file("out")},
+                       "annotate_args=--flags 2", "prepare_args=--min-class 3", "out=" + dir.file("out")},
                  &err);
     if (HasFatalFailure() || IsSkipped())
         return;

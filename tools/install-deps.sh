@@ -18,6 +18,7 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)        # morv-annotate, morv-qq: gzip result files
 [ -f /usr/include/xxhash.h ] || need+=(libxxhash-dev)  # manifests: input checksums
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)  # manifests: JSON
+[ -f /usr/include/eigen3/Eigen/QR ] || need+=(libeigen3-dev)  # morv-prepare: covariate regression
 [ -f /usr/include/libdeflate.h ] || need+=(libdeflate-dev)  # morv-merge: checks every BGZF block of a shard
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)  # morv-qq draws with it
 command -v snakemake >/dev/null 2>&1 || need+=(snakemake)  # workflow/: shards on many cores or a cluster
