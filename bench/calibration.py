@@ -13,9 +13,11 @@ p-values fall below 1e-5 against the number expected:
   int       --transform int
   int+cov   --covariates (the first COVARIATES rows of the example's
             covariate file: 3 genotype and 10 expression PCs by default)
+  log+cov   the same residuals without the rank transform (--ways to run it)
 
     bench/calibration.py [--build build] [--out bench/out/calibration]
                          [--snps 100] [--seed 1] [--covariates 13] [--real]
+                         [--ways log,int,int+cov,log+cov]
 
 --real also runs the unpermuted data. Needs qtltools-example (installed
 with tools/install-deps.sh when run as root). About 3 minutes per way on
@@ -88,7 +90,8 @@ def main():
     covariates = os.path.join(args.out, "covariates.txt")
     with gzip.open(os.path.join(study, "genes.covariates.pc50.txt.gz"), "rt") as f, open(covariates, "w") as out:
         out.writelines(f.readlines()[: args.covariates + 1])
-    options = {"log": [], "int": ["--transform", "int"], "int+cov": ["--covariates", covariates]}
+    options = {"log": [], "int": ["--transform", "int"], "int+cov": ["--covariates", covariates],
+               "log+cov": ["--covariates", covariates, "--transform", "log"]}
 
     print("way\tdata\tgenes\tlambda_mc\ttested\tp<1e-5\texpected\tratio")
     for way in args.ways.split(","):
