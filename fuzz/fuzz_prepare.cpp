@@ -1,6 +1,7 @@
 // Fuzz target: morv-prepare's readers. The first input byte picks the reader
 // (bit 0 set: the VCF reader on every sample; clear: the expression table,
-// then gene selection on every column with the scale of bits 1-2), the form
+// then gene selection on every column with the scale of bits 1-2 and, when
+// bit 7 is set, the rank transform, which must keep every gene's order), the form
 // of the file (bits 3-4: plain, gzip, BGZF, plain) and, when compressed, damage
 // done to it (bits 5-6: none, cut, a flipped byte, bytes appended). The
 // target compresses the text itself; for a compressed form bytes 1-2 give
@@ -8,7 +9,9 @@
 // block (in 256ths), and the text follows; for the plain form the text
 // follows byte 0. A file cut short or with bytes appended must be refused;
 // one with a flipped byte refused, or read as if whole.
+#include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <fstream>
 #include <htslib/bgzf.h>
@@ -23,6 +26,7 @@
 #include "fuzz/scratch_files.hpp"
 #include "prepare/expression_table.hpp"
 #include "prepare/prepare_error.hpp"
+#include "prepare/transform.hpp"
 #include "prepare/vcf_reader.hpp"
 
 namespace {
@@ -37,13 +41,32 @@ std::vector<std::size_t> all_columns(std::size_t count)
     return columns;
 }
 
+// The written values, as morv reads them, in the order of the file's.
+void require_same_order(const KeptGenes& kept)
+{
+    for (std::size_t g = 0; g < kept.rows.size(); ++g) {
+        const std::vector<double>& raw = kept.raw[g];
+        std::vector<double> read;
+        for (const std::string& token : kept.values[g])
+            read.push_back(std::log10(std::strtod(token.c_str(), nullptr)));
+        for (std::size_t i = 0; i < raw.size(); ++i)
+            for (std::size_t j = 0; j < raw.size(); ++j)
+                require((raw[i] < raw[j]) == (read[i] < read[j]) && (raw[i] == raw[j]) == (read[i] == read[j]),
+                        "the rank transform keeps each gene's order and ties");
+    }
+}
+
 // What each reader made of the file, to compare.
-std::string expression(const std::string& text, Scale scale)
+std::string expression(const std::string& text, Scale scale, bool ranks = false)
 {
     const ExpressionTable table = parse_expression(text, "fuzz");
     for (const Gene& gene : table.genes)
         require(gene.values.size() == table.samples.size(), "every row as wide as the header");
-    const KeptGenes kept = select_genes(table, all_columns(table.samples.size()), {}, scale);
+    KeptGenes kept = select_genes(table, all_columns(table.samples.size()), {}, scale, ranks);
+    if (ranks) {
+        transform_genes(kept, ValueSettings{Transform::inverse_normal});
+        require_same_order(kept);
+    }
     require(kept.rows.size() == kept.counts.kept && kept.values.size() == kept.rows.size(), "kept genes counted");
     std::string seen = std::to_string(table.genes.size()) + " genes\n";
     for (std::size_t k = 0; k < kept.rows.size(); ++k) {
@@ -141,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data + head), size - head);
     if (form == plain && !isVcf) {
         try {
-            expression(text, scale);
+            expression(text, scale, data[0] >> 7);
         } catch (const PrepareError&) {
         }
         return 0;
