@@ -83,18 +83,24 @@ bool keeps(const AnnotateFilter& filter, const ResultRecord& record)
 }
 
 void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
-              std::ostream& out, bool partial)
+              std::ostream& out, bool partial, const EffectTables* effects)
 {
     ResultReader reader(results, partial);
-    out << "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it\n";
+    out << "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it"
+        << (effects ? kEffectColumns : "") << '\n';
     ResultRecord r;
     while (reader.next(r)) {
         const std::string& snp = lookup(tables.snps, r.snp, "SNP", reader, results);
         const std::string& gene1 = lookup(tables.genes, r.gene1, "gene 1", reader, results);
         const std::string& gene2 = lookup(tables.genes, r.gene2, "gene 2", reader, results);
-        if (keeps(filter, r))
-            out << snp << '\t' << gene1 << '\t' << gene2 << '\t' << r.flag_text << '\t' << r.mc << '\t' << r.lda
-                << '\t' << r.it << '\n';
+        if (!keeps(filter, r))
+            continue;
+        out << snp << '\t' << gene1 << '\t' << gene2 << '\t' << r.flag_text << '\t' << r.mc << '\t' << r.lda << '\t'
+            << r.it;
+        // read_effect_tables matched its rows to snps.tsv and genes.tsv: the lookups bound these indices.
+        if (effects)
+            out << effect_columns(pair_effects(*effects, r.snp, r.gene1, r.gene2));
+        out << '\n';
     }
     if (!out.flush())
         throw ReportError("cannot write the output");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "report/effects.hpp"
 #include "report/result_reader.hpp"
 
 // What morv-prepare's tables say about each index morv uses.
@@ -25,6 +26,7 @@ void set_flags(AnnotateFilter& filter, const std::string& list);  // e.g. "1,2"
 bool keeps(const AnnotateFilter& filter, const ResultRecord& record);
 
 // Streams the result file and writes the kept lines, with the tables' IDs,
-// as a tab-separated table with a header line.
+// as a tab-separated table with a header line; with `effects`, each kept
+// line's effect columns too.
 void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
-              std::ostream& out, bool partial = false);
+              std::ostream& out, bool partial = false, const EffectTables* effects = nullptr);

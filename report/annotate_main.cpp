@@ -14,7 +14,8 @@ int main(int argc, char** argv)
         const auto options = parse_options(
             argc, argv, {"--results", "--prepared", "--flags", "--max-mc-p", "--max-it-p"},
             {"--results", "--prepared"},
-            "morv-annotate --results FILE --prepared DIR [--flags LIST] [--max-mc-p P] [--max-it-p P]");
+            "morv-annotate --results FILE --prepared DIR [--flags LIST] [--max-mc-p P] [--max-it-p P] [--effects]",
+            {"--effects"});
         AnnotateFilter filter;
         if (options.count("--flags"))
             set_flags(filter, options.at("--flags"));
@@ -30,7 +31,11 @@ int main(int argc, char** argv)
         check_prepared_folder(origin, results, dir, warnings);
         print_warnings(warnings);
         const PreparedTables tables = read_prepared(dir);
+        const bool withEffects = options.count("--effects") > 0;
+        EffectTables effects;  // loaded only when asked for: without it nothing changes
+        if (withEffects)
+            effects = read_effect_tables(dir, tables.snps.size(), tables.genes.size());
         std::ios::sync_with_stdio(false);
-        annotate(results, tables, filter, std::cout, !origin.complete);
+        annotate(results, tables, filter, std::cout, !origin.complete, withEffects ? &effects : nullptr);
     });
 }

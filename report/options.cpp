@@ -11,16 +11,18 @@
 std::map<std::string, std::string> parse_options(int argc, const char* const* argv,
                                                  const std::vector<std::string>& known,
                                                  const std::vector<std::string>& required,
-                                                 const std::string& usage)
+                                                 const std::string& usage,
+                                                 const std::vector<std::string>& flags)
 {
     std::map<std::string, std::string> options;
-    for (int i = 1; i < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (std::find(known.begin(), known.end(), name) == known.end())
+        const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
+        if (!flag && std::find(known.begin(), known.end(), name) == known.end())
             throw ReportError("unknown option '" + name + "' (usage: " + usage + ")");
-        if (i + 1 == argc)
+        if (!flag && i + 1 == argc)
             throw ReportError("option " + name + " needs a value (usage: " + usage + ")");
-        if (!options.emplace(name, argv[i + 1]).second)
+        if (!options.emplace(name, flag ? "" : argv[++i]).second)
             throw ReportError("option " + name + " given twice (usage: " + usage + ")");
     }
     for (const std::string& name : required)

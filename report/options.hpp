@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
-// The command line of a report program: "--name value" pairs only.
+// The command line of a report program: "--name value" pairs for the names
+// in `known`, and the names in `flags` alone, which map to "".
 // Throws ReportError on an unknown or repeated option, a missing value or a
 // missing required option; each such message ends with `usage`.
 std::map<std::string, std::string> parse_options(int argc, const char* const* argv,
                                                  const std::vector<std::string>& known,
                                                  const std::vector<std::string>& required,
-                                                 const std::string& usage);
+                                                 const std::string& usage,
+                                                 const std::vector<std::string>& flags = {});
 
 // A p-value limit: a number above 0 (above 1 keeps everything).
 double p_limit(const std::string& text, const std::string& option);

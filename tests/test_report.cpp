@@ -1,5 +1,5 @@
 // The result-file reader and the report programs' cores: IDs and filters of
-// the annotator, its errors, the inflation factor and the plot.
+// the annotator, its effect columns, its errors, the inflation factor and the plot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include "report/annotate.hpp"
+#include "report/effects.hpp"
 #include "report/qq.hpp"
 #include "report/qq_plot.hpp"
 #include "report/report_error.hpp"
@@ -89,6 +90,82 @@ TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
         } catch (const ReportError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
         }
+    }
+}
+
+// A prepared folder of 10 samples, 4 SNPs (classes by sample below) and 3
+// genes; gene 2 is constant within each class of SNP 0.
+void write_effects_folder(const TempDir& dir)
+{
+    const char* classes[] = {"0000011122", "0120120121", "0000011111", "2222222222"};
+    const std::string refs = "ACTG", alts = "GTAC";
+    std::string genotype;
+    for (int s = 0; s < 10; ++s, genotype += '\n')
+        for (int j = 0; j < 4; ++j) {
+            const int c = classes[j][s] - '0';
+            std::string call = {c == 2 ? alts[j] : refs[j], '\t', c == 0 ? refs[j] : alts[j], '\t'};
+            if (c == 1 && s % 2)  // either allele may be the reference one
+                std::swap(call[0], call[2]);
+            genotype += call;
+        }
+    dir.write("genotype.txt", genotype);
+    dir.write("allele.txt", "A\nC\nT\nG\n");
+    dir.write("expression.txt", "12.5\t3.1\t7.7\t20.2\t5.5\t9\t2.4\t15.1\t6.6\t11.3\n"
+                                "4.4\t8.8\t2.2\t13.9\t7.1\t3.3\t10.6\t5.9\t9.9\t1.7\n7\t7\t7\t7\t7\t3\t3\t3\t3.001\t3.001\n");
+    dir.write("snps.tsv", "index\tid\tchrom\tpos\tref\talt\n0\ts0\t1\t1\tA\tG\n1\ts1\t1\t2\tC\tT\n2\ts2\t1\t3\tT\tA\n"
+                          "3\ts3\t1\t4\tG\tC\n");
+    dir.write("genes.tsv", "index\tid\tchrom\tstart\tend\n0\tg0\t.\t.\t.\n1\tg1\t.\t.\t.\n2\tg2\t.\t.\t.\n");
+}
+
+TEST(Annotate, EffectsAgreeWithAnIndependentComputation)
+{
+    TempDir dir;
+    write_effects_folder(dir);
+    // Worked out apart from the same values at 40 digits: textbook r, F tail by the incomplete beta.
+    const struct { std::string pair, columns; } rows[] = {
+        {"0\t0\t1", "5\t3\t2\t0.123450\t-0.698510\tNA\t-0.026586\t-0.083482"},  // r2: a class of 2
+        {"0\t1\t2", "5\t3\t2\tNA\tNA\tNA\t-0.083482\tNA"},  // gene 2 constant within each class
+        {"1\t0\t1", "3\t4\t3\t-0.079755\t-0.590565\t-0.703417\t-0.012906\t-0.336869"},
+        {"2\t0\t2", "5\t5\t0\tNA\t0.175443\tNA\t-0.048338\t-29.079468"},  // F(1, 8); a p far below 1e-16
+        {"3\t0\t1", "0\t0\t10\tNA\tNA\t-0.249331\tNA\tNA"},  // one class: no F-test
+    };
+    std::string results = kHeader;
+    for (const auto& row : rows)
+        results += row.pair + "\t0\t-0.500000\t1.0\t1.0\n";
+    const EffectTables effects = read_effect_tables(dir.path, 4, 3);
+    std::ostringstream out;
+    annotate(dir.write("r.txt", results), read_prepared(dir.path), AnnotateFilter{}, out, false, &effects);
+    const std::vector<std::string> lines = testsupport::lines_of(out.str());
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0].substr(lines[0].find("\tn0")), "\tn0\tn1\tn2\tr0\tr1\tr2\tgene1_log10p\tgene2_log10p");
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(lines[i + 1].substr(lines[i + 1].find("1.0\t1.0\t") + 8), rows[i].columns) << rows[i].pair;
+}
+
+TEST(Annotate, EffectsRefuseAFolderWhoseFilesDisagree)
+{
+    const struct { std::string file, from, to, message; } cases[] = {
+        {"expression.txt", "\t1.7\n", "\n", "expression.txt line 2: 9 values, but genotype.txt has 10 samples"},
+        {"expression.txt", "12.5", "0", "expression.txt line 1: value 1 '0' is not a positive number"},
+        {"expression.txt", "7\t7\t7\t7\t7\t3\t3\t3\t3.001\t3.001\n", "", "expression.txt has 2 lines, but DIR/genes.tsv has 3"},
+        {"genotype.txt", "G\tG\tT\tC\t", "G\tG\t", "genotype.txt line 10: 12 characters, not the 16 of two alleles"},
+        {"genotype.txt", "G\tG\tT\tC\t", "G\tG\tT\tC\tA\tA\t", "genotype.txt line 10: 20 characters, not the 16"},
+        {"allele.txt", "G\n", "", "allele.txt has 3 lines, but DIR/snps.tsv has 4 rows"},
+        {"allele.txt", "A\n", "AA\n", "allele.txt line 1: expected one allele letter"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        write_effects_folder(dir);
+        dir.write("r.txt", kHeader + "0\t0\t1\t0\t-0.500000\t1.0\t1.0\n");
+        std::string text = testsupport::read_file(dir.file(c.file)), message = c.message;
+        dir.write(c.file, text.replace(text.find(c.from), c.from.size(), c.to));
+        if (message.find("DIR") != std::string::npos)
+            message.replace(message.find("DIR"), 3, dir.path);
+        const testsupport::RunResult r = testsupport::run(
+            MORV_ANNOTATE_BIN, {"morv-annotate", "--results", dir.file("r.txt"), "--effects", "--prepared", dir.path}, "");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Error: " + dir.path + "/" + message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
     }
 }
 
