@@ -6,7 +6,8 @@
 
 const char* const kUsage =
     "usage: morv-prepare --vcf FILE --expression FILE --out DIR [--sample-map FILE] [--genes FILE]\n"
-    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n";
+    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n"
+    "                    [--bed-columns 4|6]\n";
 
 namespace {
 
@@ -60,6 +61,10 @@ Options parse_options(const std::vector<std::string>& args)
             else if (value == "log10") o.scale = Scale::log10;
             else if (value == "ln") o.scale = Scale::ln;
             else throw PrepareError("--scale wants log2, log10 or ln, not \"" + value + "\"");
+        } else if (name == "--bed-columns") {
+            if (value != "4" && value != "6")
+                throw PrepareError("--bed-columns wants 4 or 6, not \"" + value + "\"");
+            o.bed_columns = value == "4" ? 4 : 6;
         } else
             throw PrepareError("unknown option " + name);
     }

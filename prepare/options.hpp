@@ -11,6 +11,7 @@ struct Options {
     std::string vcf, expression, out, sample_map, genes, samples;
     SnpFilter filter;
     Scale scale = Scale::raw;
+    std::size_t bed_columns = 0;  // 0: the expression file's header says
     std::map<std::string, std::string> given;  // option -> value as on the command line, for the manifest
 };
 

@@ -51,10 +51,13 @@ Manifest settings_json(const Options& o)
     const auto number = [&](const char* option, const Manifest& value) {
         return o.given.count(option) ? value : Manifest();
     };
-    return {{"region", text("--region")},
-            {"min_class", number("--min-class", o.filter.min_class)},
-            {"maf", number("--maf", o.filter.maf)},
-            {"scale", text("--scale")}};
+    Manifest settings = {{"region", text("--region")},
+                         {"min_class", number("--min-class", o.filter.min_class)},
+                         {"maf", number("--maf", o.filter.maf)},
+                         {"scale", text("--scale")}};
+    if (o.bed_columns)  // only when given: a run without it keeps its manifest as it was
+        settings["bed_columns"] = o.bed_columns;
+    return settings;
 }
 
 }  // namespace
@@ -64,7 +67,7 @@ void prepare(const Options& o, Manifest manifest, std::ostream& out)
     // A device, FIFO, folder or link named like an output is refused before any work.
     OutputSet outputs(o.out, kOutputNames);
     VcfFile vcf(o.vcf);
-    const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression);
+    const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression, o.bed_columns);
     const SampleMatch samples =
         match_samples(vcf.samples(), table.samples, o.sample_map.empty() ? std::map<std::string, std::string>{} : read_sample_map(o.sample_map),
                       o.samples.empty() ? std::set<std::string>{} : read_id_list(o.samples));
