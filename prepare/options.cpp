@@ -1,12 +1,13 @@
 #include "prepare/options.hpp"
 
 #include <cstdlib>
+#include <limits>
 
 #include "prepare/prepare_error.hpp"
 
 const char* const kUsage =
     "usage: morv-prepare --vcf FILE --expression FILE --out DIR [--sample-map FILE] [--genes FILE]\n"
-    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n"
+    "                    [--samples FILE] [--region CHR[:FROM-TO]] [--min-class N] [--maf X] [--scale log2|log10|ln]\n"
     "                    [--bed-columns 4|6]\n";
 
 namespace {
@@ -22,9 +23,11 @@ long whole_number(const std::string& text, const std::string& option)
 
 Region parse_region(const std::string& text)
 {
+    if (!text.empty() && text.find(':') == std::string::npos)
+        return {text, 1, std::numeric_limits<long>::max()};
     const std::size_t colon = text.rfind(':'), dash = text.find('-', colon == std::string::npos ? 0 : colon);
     if (colon == std::string::npos || colon == 0 || dash == std::string::npos)
-        throw PrepareError("--region wants CHR:FROM-TO, not \"" + text + "\"");
+        throw PrepareError("--region wants CHR or CHR:FROM-TO, not \"" + text + "\"");
     Region r{text.substr(0, colon), whole_number(text.substr(colon + 1, dash - colon - 1), "--region"),
              whole_number(text.substr(dash + 1), "--region")};
     if (r.from > r.to)

@@ -1,5 +1,7 @@
 #include "prepare/prepare.hpp"
 
+#include <strings.h>
+
 #include "files/checked_input.hpp"
 #include "files/checksum.hpp"
 #include "prepare/prepare_error.hpp"
@@ -28,6 +30,29 @@ void print_summary(std::ostream& out, const SampleMatch& m, const SnpCounts& s, 
         << "genes skipped, zero or negative value: " << g.not_positive << "\n"
         << "genes skipped, value out of range: " << g.out_of_range << "\n"
         << "kept SNPs with a genotype class under three samples: " << s.small_class << "\n";
+}
+
+std::string without_chr(const std::string& contig)
+{
+    return contig.size() > 3 && strncasecmp(contig.c_str(), "chr", 3) == 0 ? contig.substr(3) : contig;
+}
+
+// A region that meets no SNP most often names the contig as another build
+// does ("22" for "chr22"): says what the records are on, and the likely name.
+std::string region_hint(const Options& o, const std::vector<std::string>& contigs)
+{
+    const std::string& wanted = o.filter.region.chrom;
+    if (wanted.empty() || contigs.empty())
+        return "";
+    std::string hint = "; --region names contig " + wanted + ", its records are on ";
+    for (std::size_t i = 0; i < contigs.size() && i < 5; ++i)
+        hint += (i ? ", " : "") + contigs[i];
+    if (contigs.size() > 5)
+        hint += ", ...";
+    for (const std::string& contig : contigs)
+        if (contig != wanted && without_chr(contig) == without_chr(wanted))
+            return hint + " (did you mean --region " + contig + o.given.at("--region").substr(wanted.size()) + "?)";
+    return hint;
 }
 
 Manifest inputs_json(const Options& o)
@@ -75,7 +100,7 @@ void prepare(const Options& o, Manifest manifest, std::ostream& out)
                                          o.genes.empty() ? std::set<std::string>{} : read_id_list(o.genes), o.scale);
     const Genotypes genotypes = vcf.read(samples.vcf_columns, o.filter);
     if (genotypes.snps.empty())
-        throw PrepareError("no SNP of " + o.vcf + " passed the filters");
+        throw PrepareError("no SNP of " + o.vcf + " passed the filters" + region_hint(o, genotypes.contigs));
     if (genes.rows.empty())
         throw PrepareError("no gene of " + o.expression + " passed the filters");
     write_outputs(outputs, samples, genotypes, table, genes);

@@ -139,6 +139,29 @@ TEST(Prepare, ReadsTheBedLayouts)
     }
 }
 
+// A region meeting no record names the contigs the records are on; a bare contig is the whole of it.
+TEST(Prepare, RegionsByContig)
+{
+    const TempDir dir;
+    std::string vcf = kHead + "\tS1\tS2\tS3\tS4\tS5\tS6\n";
+    for (const char* contig : {"1", "2", "3", "4", "5", "6"})
+        vcf += std::string(contig) + "\t100\t.\tA\tC\t.\t.\t.\tGT\t0/0\t0/1\t1/1\t0/0\t0/1\t1/1\n";
+    const std::string path = dir.write("s.vcf", vcf), on = "; --region names contig ";
+    const struct { std::string region, err; } cases[] = {
+        {"6", ""},
+        {"chr6:1-1000", on + "chr6, its records are on 1, 2, 3, 4, 5, ... (did you mean --region 6:1-1000?)"},
+        {"Chr1", on + "Chr1, its records are on 1, 2, 3, 4, 5, ... (did you mean --region 1?)"},
+        {"6:1-10", on + "6, its records are on 1, 2, 3, 4, 5, ..."},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--vcf", path, "--expression", dir.write("e", kMatrix),
+                                "--sample-map", dir.write("map", kMap), "--region", c.region, "--out", dir.file("out")}, "");
+        EXPECT_EQ(r.err, c.err.empty() ? "" : "Error: no SNP of " + path + " passed the filters" + c.err + "\n");
+        EXPECT_EQ(r.out.find("SNPs kept: 1\n") != std::string::npos && r.out.find("region: 5\n") != std::string::npos,
+                  c.err.empty()) << r.out;
+    }
+}
+
 TEST(Prepare, RefusesWithOneLine)
 {
     const struct {
