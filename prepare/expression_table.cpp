@@ -1,5 +1,7 @@
 #include "prepare/expression_table.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -11,14 +13,33 @@
 
 namespace {
 
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
 // Annotation columns before the samples, from the header's names.
 std::size_t annotation_columns(const std::vector<std::string>& header)
 {
-    if (header[0].rfind("#chr", 0) != 0)
+    if (lower(header[0]).rfind("#chr", 0) != 0)
         return 1;
-    if (header.size() >= 6 && (header[5] == "strd" || header[5] == "strand"))
+    if (header.size() >= 6 && (lower(header[5]) == "strd" || lower(header[5]) == "strand"))
         return 6;
     return 4;
+}
+
+// A sample named like this is an annotation column the header rule did not
+// count: read as a sample it would only be dropped as unmatched, unnoticed.
+void refuse_annotation_names(const std::vector<std::string>& header, std::size_t skip, const std::string& name)
+{
+    static const std::set<std::string> annotation = {"chr", "chrom", "start", "end", "id", "pid", "gid", "name",
+                                                     "gene", "score", "length", "strand", "strd"};
+    for (std::size_t k = skip; k < header.size(); ++k)
+        if (annotation.count(lower(header[k])))
+            throw PrepareError("the expression file " + name + ": column " + std::to_string(k + 1) +
+                               " of its header, \"" + header[k] + "\", names an annotation, not a sample; say how "
+                               "many columns come before the samples with --bed-columns 4 or 6");
 }
 
 enum class Verdict { ok, missing, non_numeric, not_positive, out_of_range };
@@ -54,16 +75,18 @@ Verdict convert(const std::string& token, Scale scale, bool zeros_ok, std::strin
 
 }  // namespace
 
-ExpressionTable parse_expression(const std::string& text, const std::string& name)
+ExpressionTable parse_expression(const std::string& text, const std::string& name, std::size_t bed_columns)
 {
     const std::vector<std::string> lines = split_lines(text);
     if (lines.empty())
         throw PrepareError("the expression file " + name + " is empty");
     const std::vector<std::string> header = split_tabs(lines[0]);
-    const std::size_t skip = annotation_columns(header);
+    const std::size_t skip = bed_columns ? bed_columns : annotation_columns(header);
     const bool bed = skip > 1;
     if (header.size() <= skip)
         throw PrepareError("the expression file " + name + " names no samples in its header");
+    if (!bed_columns)
+        refuse_annotation_names(header, skip, name);
     ExpressionTable table;
     table.samples.assign(header.begin() + static_cast<long>(skip), header.end());
     std::unordered_set<std::string> seen;

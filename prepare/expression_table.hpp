@@ -8,8 +8,9 @@
 // An expression file: a matrix (header "label sample...", then "gene value...")
 // or a BED file whose header starts with "#chr": "#chr start end id", then the
 // samples; when the 6th header name is "strd" or "strand" (the six-column
-// layouts: "gid strd", "length strand", "score strand") the first six columns
-// are annotation. Tab-separated either way.
+// layouts: "pid gid strand", "name score strand", "id length strand") the
+// first six columns are annotation. Header names are compared ignoring case.
+// Tab-separated either way.
 struct Gene {
     std::string id, chrom = ".", start = ".", end = ".";
     std::vector<std::string> values;  // one token per sample column
@@ -20,9 +21,12 @@ struct ExpressionTable {
     std::vector<Gene> genes;
 };
 
-// `name` is the file name for the messages. Throws PrepareError on uneven
-// rows, duplicate sample or gene IDs, or no samples.
-ExpressionTable parse_expression(const std::string& text, const std::string& name);
+// `name` is the file name for the messages. `bed_columns` (4 or 6) says the
+// file is a BED with that many annotation columns; 0 leaves it to the header.
+// Throws PrepareError on uneven rows, duplicate sample or gene IDs, no
+// samples, or, going by the header, a sample column named like an annotation
+// column (strand, score, ...): a layout the header rule misread.
+ExpressionTable parse_expression(const std::string& text, const std::string& name, std::size_t bed_columns = 0);
 
 // How the file's values relate to morv's raw positive values.
 enum class Scale { raw, log2, log10, ln };

@@ -2,13 +2,14 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "prepare/prepare_error.hpp"
 
 const char* const kUsage =
     "usage: morv-prepare --vcf FILE --expression FILE --out DIR [--sample-map FILE] [--genes FILE]\n"
-    "                    [--samples FILE] [--region CHR:FROM-TO] [--min-class N] [--maf X] [--scale log2|log10|ln]\n"
-    "                    [--transform log|int] [--pseudocount C] [--covariates FILE]\n";
+    "                    [--samples FILE] [--region CHR[:FROM-TO]] [--min-class N] [--maf X] [--scale log2|log10|ln]\n"
+    "                    [--bed-columns 4|6] [--transform log|int] [--pseudocount C] [--covariates FILE]\n";
 
 namespace {
 
@@ -23,9 +24,11 @@ long whole_number(const std::string& text, const std::string& option)
 
 Region parse_region(const std::string& text)
 {
+    if (!text.empty() && text.find(':') == std::string::npos)
+        return {text, 1, std::numeric_limits<long>::max()};
     const std::size_t colon = text.rfind(':'), dash = text.find('-', colon == std::string::npos ? 0 : colon);
     if (colon == std::string::npos || colon == 0 || dash == std::string::npos)
-        throw PrepareError("--region wants CHR:FROM-TO, not \"" + text + "\"");
+        throw PrepareError("--region wants CHR or CHR:FROM-TO, not \"" + text + "\"");
     Region r{text.substr(0, colon), whole_number(text.substr(colon + 1, dash - colon - 1), "--region"),
              whole_number(text.substr(dash + 1), "--region")};
     if (r.from > r.to)
@@ -72,8 +75,13 @@ Options parse_options(const std::vector<std::string>& args)
             o.values.pseudocountGiven = true;
             if (value.empty() || *end || !(o.values.pseudocount > 0) || !std::isfinite(o.values.pseudocount))
                 throw PrepareError("--pseudocount wants a number above 0, not \"" + value + "\"");
-        } else if (name == "--covariates") o.covariates = value;
-        else
+        } else if (name == "--covariates") {
+            o.covariates = value;
+        } else if (name == "--bed-columns") {
+            if (value != "4" && value != "6")
+                throw PrepareError("--bed-columns wants 4 or 6, not \"" + value + "\"");
+            o.bed_columns = value == "4" ? 4 : 6;
+        } else
             throw PrepareError("unknown option " + name);
     }
     if (o.vcf.empty() || o.expression.empty() || o.out.empty())

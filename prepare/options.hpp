@@ -14,6 +14,7 @@ struct Options {
     Scale scale = Scale::raw;
     std::string covariates;
     ValueSettings values;  // its covariates are read later, from `covariates`
+    std::size_t bed_columns = 0;  // 0: the expression file's header says
     std::map<std::string, std::string> given;  // option -> value as on the command line, for the manifest
 };
 

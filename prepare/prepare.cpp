@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <strings.h>
 
 #include "files/checked_input.hpp"
 #include "files/checksum.hpp"
@@ -76,6 +77,29 @@ void print_summary(std::ostream& out, const SampleMatch& m, const SnpCounts& s, 
         << "kept SNPs with a genotype class under three samples: " << s.small_class << "\n";
 }
 
+std::string without_chr(const std::string& contig)
+{
+    return contig.size() > 3 && strncasecmp(contig.c_str(), "chr", 3) == 0 ? contig.substr(3) : contig;
+}
+
+// A region that meets no SNP most often names the contig as another build
+// does ("22" for "chr22"): says what the records are on, and the likely name.
+std::string region_hint(const Options& o, const std::vector<std::string>& contigs)
+{
+    const std::string& wanted = o.filter.region.chrom;
+    if (wanted.empty() || contigs.empty())
+        return "";
+    std::string hint = "; --region names contig " + wanted + ", its records are on ";
+    for (std::size_t i = 0; i < contigs.size() && i < 5; ++i)
+        hint += (i ? ", " : "") + contigs[i];
+    if (contigs.size() > 5)
+        hint += ", ...";
+    for (const std::string& contig : contigs)
+        if (contig != wanted && without_chr(contig) == without_chr(wanted))
+            return hint + " (did you mean --region " + contig + o.given.at("--region").substr(wanted.size()) + "?)";
+    return hint;
+}
+
 Manifest inputs_json(const Options& o)
 {
     Manifest inputs;
@@ -98,12 +122,15 @@ Manifest settings_json(const Options& o)
     const auto number = [&](const char* option, const Manifest& value) {
         return o.given.count(option) ? value : Manifest();
     };
-    return {{"region", text("--region")},
-            {"min_class", number("--min-class", o.filter.min_class)},
-            {"maf", number("--maf", o.filter.maf)},
-            {"scale", text("--scale")},
-            {"transform", o.values.transform == Transform::inverse_normal ? "int" : "log"},
-            {"pseudocount", number("--pseudocount", o.values.pseudocount)}};
+    Manifest settings = {{"region", text("--region")},
+                         {"min_class", number("--min-class", o.filter.min_class)},
+                         {"maf", number("--maf", o.filter.maf)},
+                         {"scale", text("--scale")},
+                         {"transform", o.values.transform == Transform::inverse_normal ? "int" : "log"},
+                         {"pseudocount", number("--pseudocount", o.values.pseudocount)}};
+    if (o.bed_columns)  // only when given: a run without it keeps its manifest as it was
+        settings["bed_columns"] = o.bed_columns;
+    return settings;
 }
 
 }  // namespace
@@ -113,7 +140,7 @@ void prepare(const Options& o, Manifest manifest, std::ostream& out)
     // A device, FIFO, folder or link named like an output is refused before any work.
     OutputSet outputs(o.out, kOutputNames);
     VcfFile vcf(o.vcf);
-    const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression);
+    const ExpressionTable table = parse_expression(read_checked_text(o.expression), o.expression, o.bed_columns);
     const SampleMatch samples =
         match_samples(vcf.samples(), table.samples, o.sample_map.empty() ? std::map<std::string, std::string>{} : read_sample_map(o.sample_map),
                       o.samples.empty() ? std::set<std::string>{} : read_id_list(o.samples));
@@ -130,7 +157,7 @@ void prepare(const Options& o, Manifest manifest, std::ostream& out)
     transform_genes(genes, values);
     const Genotypes genotypes = vcf.read(samples.vcf_columns, o.filter);
     if (genotypes.snps.empty())
-        throw PrepareError("no SNP of " + o.vcf + " passed the filters");
+        throw PrepareError("no SNP of " + o.vcf + " passed the filters" + region_hint(o, genotypes.contigs));
     if (genes.rows.empty())
         throw PrepareError("no gene of " + o.expression + " passed the filters");
     const NearDuplicates duplicates = near_duplicates(genes.values);

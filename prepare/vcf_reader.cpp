@@ -178,9 +178,12 @@ Genotypes VcfFile::read(const std::vector<std::size_t>& columns, const SnpFilter
     std::vector<std::uint8_t> classes(columns.size());
     const int samples = static_cast<int>(samples_.size());
     std::size_t number = 0;
+    std::unordered_set<int> seenContigs;
     while (next(record, ++number)) {
         bcf_unpack(record, BCF_UN_STR);
         const char* chrom = bcf_seqname(handles_->header, record);
+        if (seenContigs.insert(record->rid).second)
+            out.contigs.emplace_back(chrom);
         const long pos = static_cast<long>(record->pos) + 1;
         if (!filter.region.chrom.empty() &&
             (filter.region.chrom != chrom || pos < filter.region.from || pos > filter.region.to)) {

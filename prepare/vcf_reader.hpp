@@ -14,7 +14,7 @@ typedef struct bcf1_t bcf1_t;
 
 struct Region {
     std::string chrom;  // empty: the whole file
-    long from = 0, to = 0;  // 1-based, inclusive
+    long from = 0, to = 0;  // 1-based, inclusive; a whole contig is 1 to LONG_MAX
 };
 
 struct SnpFilter {
@@ -41,6 +41,7 @@ struct Genotypes {
     std::vector<Snp> snps;
     std::vector<std::uint8_t> classes;
     SnpCounts counts;
+    std::vector<std::string> contigs;  // those of the records, skipped or not, in order of first appearance
 };
 
 class VcfFile {

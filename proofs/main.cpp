@@ -1,7 +1,8 @@
 // morv-proofs <sweep|all> <inputs> [seed]: runs exactness sweeps (proofs/),
 // those of vector kernels on every instruction-set level the CPU has,
 // printing how many results were compared and how many differed from the
-// originals. Exits 1 on any difference, 2 on a usage error.
+// originals. Exits 1 on any difference, 2 on a usage error; -h or --help
+// prints the usage on standard output.
 
 #include <chrono>
 #include <cstdint>
@@ -31,12 +32,17 @@ const Sweep kSweeps[] = {
     {"quick", nullptr, prove_quick_pvalue_text},
 };
 
+void print_usage(std::FILE* to)
+{
+    std::fprintf(to, "usage: morv-proofs <sweep|all> <inputs> [seed]\nsweeps:");
+    for (const Sweep& s : kSweeps)
+        std::fprintf(to, " %s", s.name);
+    std::fprintf(to, "\n");
+}
+
 int usage()
 {
-    std::fprintf(stderr, "usage: morv-proofs <sweep|all> <inputs> [seed]\nsweeps:");
-    for (const Sweep& s : kSweeps)
-        std::fprintf(stderr, " %s", s.name);
-    std::fprintf(stderr, "\n");
+    print_usage(stderr);
     return 2;
 }
 
@@ -86,6 +92,10 @@ bool run_sweep(const Sweep& sweep, std::uint64_t inputs, std::uint64_t seed)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        print_usage(stdout);
+        return 0;
+    }
     std::uint64_t inputs = 0, seed = 1;
     if (argc < 3 || argc > 4 || !parse_count(argv[2], inputs) || inputs == 0 ||
         (argc == 4 && !parse_count(argv[3], seed)))

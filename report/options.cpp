@@ -17,6 +17,8 @@ std::map<std::string, std::string> parse_options(int argc, const char* const* ar
     std::map<std::string, std::string> options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "-h" || name == "--help")
+            throw HelpAsked{usage};
         const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
         if (!flag && std::find(known.begin(), known.end(), name) == known.end())
             throw ReportError("unknown option '" + name + "' (usage: " + usage + ")");
@@ -44,6 +46,9 @@ int run_reporting_errors(const std::function<void()>& body)
 {
     try {
         body();
+        return 0;
+    } catch (const HelpAsked& help) {
+        std::printf("usage: %s\n", help.usage.c_str());
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Error: %s\n", e.what());

@@ -4,6 +4,7 @@
 // included, with the old outputs left as they were.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -112,6 +113,57 @@ TEST(Prepare, ReadsBedLogValuesInARegion)
               R"({"region":"1:150-700","min_class":0,"maf":null,"scale":"log2","transform":"log","pseudocount":null})");
 }
 
+// The BED layouts by their header, names in any case, or by --bed-columns.
+TEST(Prepare, ReadsTheBedLayouts)
+{
+    const struct { std::string annotation, bed_columns; } cases[] = {
+        {"#chr\tstart\tend\tid", ""}, {"#Chr\tstart\tend\tpid\tgid\tstrand", ""},
+        {"#CHROM\tstart\tend\tname\tscore\tStrand", ""}, {"#chr\tstart\tend\tid\tlength\tSTRD", ""},
+        {"#chr\tstart\tend\tid\tgid\tdir", "6"}, {"chr\tstart\tend\tid", "4"},
+        {"#chr\tstart\tend\tid\tgid\tstrand", "4"},  // said outright: gid and strand are samples, unmatched
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.annotation);
+        const TempDir dir;
+        const std::string fields[] = {"1", "10", "20", "b1", "x", "+"};
+        std::string row;
+        for (long k = 0; k <= std::count(c.annotation.begin(), c.annotation.end(), '\t'); ++k)
+            row += fields[k] + "\t";
+        std::vector<std::string> args = {"morv-prepare", "--min-class", "0", "--vcf", dir.write("s.vcf", kVcf), "--expression",
+                                         dir.write("e.bed", c.annotation + "\tS1\tS2\tS3\tS4\tS5\tS6\n" + row +
+                                                                "1\t2\t3\t4\t5\t6\n"), "--out", dir.file("out")};
+        if (!c.bed_columns.empty())
+            args.insert(args.end(), {"--bed-columns", c.bed_columns});
+        const RunResult r = run(MORV_PREPARE_BIN, args, "");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_in(dir, "genes.tsv"), "index\tid\tchrom\tstart\tend\n0\tb1\t1\t10\t20\n");
+        EXPECT_EQ(read_in(dir, "expression.txt"), "1\t2\t3\t4\t5\t6\n");
+    }
+}
+
+// A region meeting no record names the contigs the records are on; a bare contig is the whole of it.
+TEST(Prepare, RegionsByContig)
+{
+    const TempDir dir;
+    std::string vcf = kHead + "\tS1\tS2\tS3\tS4\tS5\tS6\n";
+    for (const char* contig : {"1", "2", "3", "4", "5", "6"})
+        vcf += std::string(contig) + "\t100\t.\tA\tC\t.\t.\t.\tGT\t0/0\t0/1\t1/1\t0/0\t0/1\t1/1\n";
+    const std::string path = dir.write("s.vcf", vcf), on = "; --region names contig ";
+    const struct { std::string region, err; } cases[] = {
+        {"6", ""},
+        {"chr6:1-1000", on + "chr6, its records are on 1, 2, 3, 4, 5, ... (did you mean --region 6:1-1000?)"},
+        {"Chr1", on + "Chr1, its records are on 1, 2, 3, 4, 5, ... (did you mean --region 1?)"},
+        {"6:1-10", on + "6, its records are on 1, 2, 3, 4, 5, ..."},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run(MORV_PREPARE_BIN, {"morv-prepare", "--min-class", "0", "--vcf", path, "--expression", dir.write("e", kMatrix),
+                                "--sample-map", dir.write("map", kMap), "--region", c.region, "--out", dir.file("out")}, "");
+        EXPECT_EQ(r.err, c.err.empty() ? "" : "Error: no SNP of " + path + " passed the filters" + c.err + "\n");
+        EXPECT_EQ(r.out.find("SNPs kept: 1\n") != std::string::npos && r.out.find("region: 5\n") != std::string::npos,
+                  c.err.empty()) << r.out;
+    }
+}
+
 TEST(Prepare, RefusesWithOneLine)
 {
     const struct {
@@ -125,6 +177,9 @@ TEST(Prepare, RefusesWithOneLine)
         {kVcf, "gene\tS1\tS2\ng1\t1\n", "", "line 2 has 2 fields"},
         {kVcf, "gene\tS1\tS1\ng1\t1\t2\n", "", "names sample S1 twice"},
         {kVcf, "gene\tA\tB\tC\tD\ng1\t1\t2\t3\t4\n", "", "the VCF has S1, S2, S3, ...; the expression file has A, B, C, ..."},
+        {kVcf, "#chr\tstart\tend\tid\tscore\tS1\n1\t1\t2\tg\t0\t1\n", "", "column 5 of its header, \"score\", names an"},
+        {kVcf, "gene\tStrand\tS1\ng1\t1\t2\n", "", "column 2 of its header, \"Strand\", names an annotation"},
+        {kVcf, kMatrix, "--bed-columns", "--bed-columns wants 4 or 6, not \"0.9\""},
         {kVcf, kMatrix, "--maf", "--maf wants a number"},
         {kVcf, kMatrix, "--out", "cannot create the output folder"},
     };
@@ -457,7 +512,7 @@ TEST(Prepare, CovariatesTakeOutWhatTheyDrive)
         vcf += s % 3 == 0 ? "\t0/0" : s % 3 == 1 ? "\t0/1" : "\t1/1";
     const std::string good = covariates + "\tS99" + c1 + "\t1" + c2 + "\t1\n";
     const auto prepare = [&](const std::string& covariate_text, std::vector<std::string> extra) {
-        std::vector<std::string> args = {"morv-prepare", "--vcf", dir.write("s.vcf", vcf + "\n"), "--expression",
+        std::vector<std::string> args = {"morv-prepare", "--min-class", "0", "--vcf", dir.write("s.vcf", vcf + "\n"), "--expression",
                                          dir.write("e.tsv", matrix + genes[0] + genes[1] + genes[2] + "\n"),
                                          "--out", dir.file("out")};
         if (!covariate_text.empty())

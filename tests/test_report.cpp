@@ -1,11 +1,12 @@
 // The result-file reader and the report programs' cores: IDs and filters of
-// the annotator, its effect columns, its errors, the inflation factor and the plot.
+// the annotator, its effect columns, its errors, the inflation factor and the plot; every program's -h.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -216,6 +217,20 @@ TEST(Qq, LambdaOfTheBinnedMedianEqualsTheSortedMedian)
     const std::string png = dir.file("qq.png");
     draw_qq_plot({{"MC", lambda_of(q.mc), q.mc.tested, qq_points(q.mc, 500)}}, png);
     EXPECT_EQ(testsupport::read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// Every companion program answers -h and --help with its usage on standard output.
+TEST(Programs, AnswerHelpWithTheirUsage)
+{
+    for (const std::string program : {MORV_PREPARE_BIN, MORV_MERGE_BIN, MORV_ANNOTATE_BIN, MORV_QQ_BIN,
+                                      MORV_SIMULATE_BIN, MORV_PROOFS_BIN})
+        for (const std::string option : {"-h", "--help"}) {
+            const testsupport::RunResult r = testsupport::run(program, {program, option}, "");
+            const std::string name = std::filesystem::path(program).filename();
+            EXPECT_EQ(r.status, 0) << name << " " << option;
+            EXPECT_EQ(r.err, "") << name << " " << option;
+            EXPECT_NE(r.out.find("sage: " + name + " "), std::string::npos) << name << " " << option << ": " << r.out;
+        }
 }
 
 }  // namespace
