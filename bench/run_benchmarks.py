@@ -10,12 +10,15 @@ runs the vectorised numpy MC scan (single BLAS thread, closed-form tail).
     bench/run_benchmarks.py [--build build] [--out bench/out] [--repeat 5]
                             [--reference-repeat 1] [--no-reference] [--no-peer]
                             [--only NAME] [--baseline OTHER_BUILD] [--threads N]
+                            [--isa generic|avx2|avx512]
 
 --baseline runs OTHER_BUILD/morv (an earlier version, say) taking turns with
 this build's morv, checks that it writes the same bytes, and prints its time
 as a ratio to morv's. --threads N (default 2; 1 to skip) also runs morv on N
 threads, taking turns with the single-thread runs, checks that it writes the
-same bytes, and prints the speed-up over one thread.
+same bytes, and prints the speed-up over one thread. --isa runs this build's
+morv at that instruction-set level (MORV_ISA; the CPU's best by default), so
+that each level the machine has can be measured against the same reference.
 
 Single-thread runs are pinned to the cores in turn (run i to core i mod
 cores). The cores of a virtual machine need not be equally fast: here one
@@ -123,6 +126,7 @@ def main():
     ap.add_argument("--only", help="run only this data set")
     ap.add_argument("--baseline", help="a build folder whose morv to time against this one")
     ap.add_argument("--threads", type=int, default=2, help="also run morv on this many threads (1: skip)")
+    ap.add_argument("--isa", help="the level this build's morv runs at (MORV_ISA)")
     args = ap.parse_args()
 
     if not args.no_peer:
@@ -136,6 +140,11 @@ def main():
     peer_env = {k: v for k, v in os.environ.items() if k not in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE")}
     peer_env["OPENBLAS_NUM_THREADS"] = "1"
     peer_env["OMP_NUM_THREADS"] = "1"
+    morv_env = dict(os.environ)
+    morv_env.pop("MORV_ISA", None)
+    if args.isa:
+        morv_env["MORV_ISA"] = args.isa
+    label = "morv" + ("@" + args.isa if args.isa else "")
 
     print("%-7s %-6s %-9s %9s %12s %9s %9s" % ("data", "thresh", "program", "wall s", "pairs/s", "peak MiB", "speed-up"))
     for name, opts, thresholds in DATASETS:
@@ -161,12 +170,13 @@ def main():
             par_out = "%s.%s.threads.txt" % (prefix, thr)
             for i in range(args.repeat):
                 core = cores[i % len(cores)]
-                w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n", cpu=core)
+                w, m = run_measured([morv] + files + ["-o", fast_out], thr + "\n", morv_env, cpu=core)
                 walls.append(w)
                 by_core.setdefault(core, []).append(w)
                 peak = max(peak, m)
                 if args.threads > 1:
-                    w, m = run_measured([morv, "--threads", str(args.threads)] + files + ["-o", par_out], thr + "\n")
+                    w, m = run_measured([morv, "--threads", str(args.threads)] + files + ["-o", par_out], thr + "\n",
+                                        morv_env)
                     par_walls.append(w)
                     par_peak = max(par_peak, m)
                 if args.baseline:
@@ -177,7 +187,7 @@ def main():
                     ref_walls.append(w)
                     ref_peak = max(ref_peak, m)
             fast = statistics.median(walls)
-            print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, "morv", fast, pairs / fast, peak, ""))
+            print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, label, fast, pairs / fast, peak, ""))
             sys.stdout.flush()
             if args.threads > 1:
                 w = statistics.median(par_walls)

@@ -28,7 +28,7 @@ std::string rate_text(double rate)
 
 }  // namespace
 
-std::string progress_text(std::uint64_t done, std::uint64_t total, double seconds)
+std::string progress_text(std::uint64_t done, std::uint64_t total, double seconds, const std::string& level)
 {
     const double share = total ? 100.0 * double(done) / double(total) : 100.0;
     const double rate = seconds > 0 ? double(done) / seconds : 0.0;
@@ -38,14 +38,15 @@ std::string progress_text(std::uint64_t done, std::uint64_t total, double second
     text += percent;
     text += "), " + rate_text(rate) + " pairs/s, " + clock_text(seconds) + " elapsed, ";
     text += done > 0 && rate > 0 ? clock_text(double(total - done) / rate) + " left" : "--:--:-- left";
-    return text;
+    return text + ", " + level;
 }
 
-Progress start_progress(bool wanted, std::uint64_t totalPairs)
+Progress start_progress(bool wanted, std::uint64_t totalPairs, const std::string& level)
 {
     Progress p;
     p.enabled = wanted && ::isatty(STDERR_FILENO);
     p.total = totalPairs;
+    p.level = level;
     p.start = std::chrono::steady_clock::now();
     return p;
 }
@@ -56,7 +57,7 @@ void show_progress(const Progress& p, std::uint64_t pairsDone)
         return;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - p.start;
     // Carriage return, the line, then erase whatever a longer line left.
-    std::fprintf(stderr, "\r%s\033[K", progress_text(pairsDone, p.total, elapsed.count()).c_str());
+    std::fprintf(stderr, "\r%s\033[K", progress_text(pairsDone, p.total, elapsed.count(), p.level).c_str());
     std::fflush(stderr);
 }
 

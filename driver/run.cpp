@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@
 #include "files/output_path.hpp"
 #include "io/error.hpp"
 #include "io/globals.hpp"
-#include "simd/isa.hpp"
+#include "simd/kernels.hpp"
 
 namespace {
 
@@ -51,6 +52,16 @@ int run(int argc, char** argv, ScanEngine engine)
     StudyOptions study;
     if (engine == ScanEngine::fast)
         take_study_options(argc, argv, study);
+    // The level is settled before anything is read, so a MORV_ISA the CPU
+    // cannot honour costs nothing.
+    const Kernels* kernels = nullptr;
+    if (engine == ScanEngine::fast) {
+        try {
+            kernels = &best_kernels();
+        } catch (const std::invalid_argument& e) {
+            error(std::string("Error: ") + e.what());
+        }
+    }
     RunPaths paths;
     parse_command_line(argc, argv, paths);
     check_input_files(paths);
@@ -72,7 +83,7 @@ int run(int argc, char** argv, ScanEngine engine)
     Manifest manifest;
     if (study.any) {
         check_companion_paths(paths.output);
-        manifest = start_run_manifest(command, paths, study, threshold, isa_name(best_isa()));
+        manifest = start_run_manifest(command, paths, study, threshold, isa_name(kernels->isa));
     }
     remove_stale_companions(paths.output);
     write_result_header(paths.output, threshold, study.bgzip);
@@ -82,7 +93,7 @@ int run(int argc, char** argv, ScanEngine engine)
     const ScanCounts counts =
         engine == ScanEngine::reference
             ? run_scan_reference(paths, threshold, G, E, geneMoments)
-            : run_scan_fast(paths, threshold, G, E, geneMoments, best_kernels(), scan_options(study));
+            : run_scan_fast(paths, threshold, G, E, geneMoments, *kernels, scan_options(study));
     if (study.snpRange) {
         ShardRecord record{study.firstSnp, study.lastSnp, counts.pairs, counts.prunings, study.omitPruned, study.bgzip};
         record.lines = counts.lines;

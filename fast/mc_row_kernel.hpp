@@ -6,7 +6,8 @@
 // the scalar formulas (class_covariance_det, covariance_det, mc_statistic),
 // so every determinant equals the exact path's bit for bit; only the
 // logarithms that follow are estimates. Arrays may be read and written up
-// to `len` rounded up to a multiple of 8: callers pad them.
+// to `len` rounded up to a multiple of 8 (the widest level's lanes): callers
+// pad them.
 
 #include <cstddef>
 #include <cstring>
@@ -14,8 +15,8 @@
 #include "fast/mc_quick.hpp"
 #include "simd/vector_types.hpp"
 
-template <class S>
-__attribute__((always_inline)) inline void abs8(v8d& v)
+template <class V>
+__attribute__((always_inline)) inline void absolute(V& v)
 {
     v = v < 0 ? -v : v;
 }
@@ -30,12 +31,12 @@ void class_determinants(const double* cross, const double* sums, const double* v
         std::memset(det, 0, ((len + 7) / 8) * 8 * sizeof(double));
         return;
     }
-    for (std::size_t j = 0; j < len; j += 8) {
-        v8d c, s, v;
+    for (std::size_t j = 0; j < len; j += kLanes<S>) {
+        Vec<S> c, s, v;
         load(c, cross + j);
         load(s, sums + j);
         load(v, vars + j);
-        v8d cov = c / count;
+        Vec<S> cov = c / count;
         cov = cov - (mean1 * s) / count;
         store(det + j, (var1 * v) - cov * cov);
     }
@@ -47,12 +48,12 @@ template <class S>
 void whole_determinants(const double* cross, const double* means, const double* vars, double mean1,
                         double var1, double N, std::size_t len, double* det)
 {
-    for (std::size_t j = 0; j < len; j += 8) {
-        v8d c, m, v;
+    for (std::size_t j = 0; j < len; j += kLanes<S>) {
+        Vec<S> c, m, v;
         load(c, cross + j);
         load(m, means + j);
         load(v, vars + j);
-        const v8d cov = c / N - mean1 * m;
+        const Vec<S> cov = c / N - mean1 * m;
         store(det + j, (var1 * v) - cov * cov);
     }
 }
@@ -66,26 +67,26 @@ void statistic_estimates(const double* lg3, const double* lg0, const double* lg1
                          double* tailSum)
 {
     const double c0 = counts[0], c1 = counts[1], c2 = counts[2];
-    for (std::size_t j = 0; j < len; j += 8) {
-        v8d t3, l0, l1, l2;
+    for (std::size_t j = 0; j < len; j += kLanes<S>) {
+        Vec<S> t3, l0, l1, l2;
         load(t3, lg3 + j);
         load(l0, lg0 + j);
         load(l1, lg1 + j);
         load(l2, lg2 + j);
-        v8d t0 = l0 * c0, t1 = l1 * c1, t2 = l2 * c2;
-        v8d t = t3 - t0;
+        Vec<S> t0 = l0 * c0, t1 = l1 * c1, t2 = l2 * c2;
+        Vec<S> t = t3 - t0;
         t = t - t1;
         t = t - t2;
         store(T + j, t);
         // The error bound of the estimate, lane by lane.
-        v8d a3 = t3;
-        abs8<S>(a3);
-        abs8<S>(t0);
-        abs8<S>(t1);
-        abs8<S>(t2);
+        Vec<S> a3 = t3;
+        absolute(a3);
+        absolute(t0);
+        absolute(t1);
+        absolute(t2);
         store(errT + j, kStatisticRelativeError * (((a3 + t0) + t1) + t2));
         // tail10_sum(t / 2), lane by lane.
-        const v8d x = t * 0.5;
+        const Vec<S> x = t * 0.5;
         store(tailSum + j, 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6.0 + x * (1.0 / 24.0)))));
     }
 }

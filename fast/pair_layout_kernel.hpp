@@ -16,6 +16,9 @@
 template <class S>
 bool lay_out(const double* x1, const double* x2, const unsigned char* cls, const PairColumns& c)
 {
+    // Eight samples a step: the classes of eight come as one 64-bit load.
+    // Once per pair, so one width serves every level.
+    typedef double v8d __attribute__((vector_size(64)));
     typedef unsigned long long v8u64 __attribute__((vector_size(64)));
     const v8d one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0}, zero = {};
     const v8u64 byte = {0, 8, 16, 24, 32, 40, 48, 56};

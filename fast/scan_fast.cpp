@@ -557,7 +557,7 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
         return scan_unit(T, *workspaces[w], G, alleles, first, unit, unit_pairs(plan, unit), out, stop);
     };
     const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
-    const Progress progress = start_progress(options.progress, plan_pairs(plan));
+    const Progress progress = start_progress(options.progress, plan_pairs(plan), isa_name(kernels.isa));
     show_progress(progress, 0);
     const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, done); };
 

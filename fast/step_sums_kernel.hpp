@@ -23,12 +23,12 @@ void predictors(const PairColumns& c, int p, const double* beta)
     const double t1 = 0.0 + 1.0 * b1[0];
     const double *x1 = c.x1, *x2 = c.x2, *z3 = c.z3;  // locals: the stores may alias c
     double *eta0 = c.e0, *eta1 = c.e1;
-    for (std::size_t s = 0, padded = c.padded; s < padded; s += 8) {
-        v8d a, b, z;
+    for (std::size_t s = 0, padded = c.padded; s < padded; s += kLanes<S>) {
+        Vec<S> a, b, z;
         load(a, x1 + s);
         load(b, x2 + s);
-        v8d e0 = (t0 + a * b0[1]) + b * b0[2];
-        v8d e1 = (t1 + a * b1[1]) + b * b1[2];
+        Vec<S> e0 = (t0 + a * b0[1]) + b * b0[2];
+        Vec<S> e1 = (t1 + a * b1[1]) + b * b1[2];
         if (p == 4) {
             load(z, z3 + s);
             e0 = e0 + z * b0[3];
@@ -49,21 +49,22 @@ void predictors(const PairColumns& c, int p, const double* beta)
 template <class S>
 void log_arguments(const PairColumns& c, double* arg)
 {
-    const v8d floor = {1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15, 1e-15};
+    using V = Vec<S>;
+    const V floor = V{} + 1e-15;
     const double *e0 = c.e0, *e1 = c.e1, *y0 = c.y0, *y1 = c.y1;
-    for (std::size_t s = 0, padded = c.padded; s < padded; s += 8) {
-        v8d x0, x1, c0, c1;
+    for (std::size_t s = 0, padded = c.padded; s < padded; s += kLanes<S>) {
+        V x0, x1, c0, c1;
         load(x0, e0 + s);
         load(x1, e1 + s);
-        const v8d den = (x0 + 1.0) + x1;
-        const v8d a = x0 / den;
-        const v8d b = x1 / den;
+        const V den = (x0 + 1.0) + x1;
+        const V a = x0 / den;
+        const V b = x1 / den;
         load(c0, y0 + s);
         load(c1, y1 + s);
-        const v8d rest = (1.0 - a) - b;
-        const v8d two = (a + b < 1.0) ? rest : floor;
-        const v8d one = (b > 0) ? b : floor;
-        const v8d zero = (a > 0) ? a : floor;
+        const V rest = (1.0 - a) - b;
+        const V two = (a + b < 1.0) ? rest : floor;
+        const V one = (b > 0) ? b : floor;
+        const V zero = (a > 0) ? a : floor;
         store(arg + s, c0 != 0 ? zero : (c1 != 0 ? one : two));
     }
 }

@@ -6,6 +6,7 @@
 // mask registers: they are built from a few instructions each.
 struct Avx2 {
     static constexpr int width = 4;
+    static constexpr int registers = 16;
     using V = __m256d;
     using I = __m256i;
     using Mask = __m256d;  // all-ones or all-zeros lanes

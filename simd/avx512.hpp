@@ -10,6 +10,7 @@
 // once per operation (fma included); compares are ordered (false on NaN).
 struct Avx512 {
     static constexpr int width = 8;
+    static constexpr int registers = 32;  // vector registers: blocking sizes follow
     using V = __m512d;
     using I = __m512i;
     using Mask = __mmask8;

@@ -11,6 +11,7 @@
 // tests. Integers are unsigned so that they wrap as vector lanes do.
 struct Generic {
     static constexpr int width = 1;
+    static constexpr int registers = 16;  // of the SSE2 (or NEON) width GCC vectors take here
     using V = double;
     using I = std::uint64_t;
     using Mask = bool;

@@ -1,5 +1,9 @@
 #include "simd/isa.hpp"
 
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
 namespace {
 
 struct CpuLevels {
@@ -54,6 +58,24 @@ bool isa_supported(Isa isa)
 Isa best_isa()
 {
     return isa_supported(Isa::avx512) ? Isa::avx512 : isa_supported(Isa::avx2) ? Isa::avx2 : Isa::generic;
+}
+
+Isa chosen_isa(const char* value)
+{
+    if (!value || !*value)
+        return best_isa();
+    std::string levels;
+    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512}) {
+        if (std::strcmp(value, isa_name(isa)) != 0)
+            continue;
+        if (isa_supported(isa))
+            return isa;
+        for (Isa have : supported_isas())
+            levels += (levels.empty() ? "" : ", ") + std::string(isa_name(have));
+        throw std::invalid_argument("MORV_ISA=" + std::string(value) + ": this CPU lacks the " + value +
+                                    " level (it has " + levels + ")");
+    }
+    throw std::invalid_argument("MORV_ISA=" + std::string(value) + " is not a level: say generic, avx2 or avx512");
 }
 
 std::vector<Isa> supported_isas()

@@ -18,5 +18,12 @@ bool isa_supported(Isa isa);
 // The widest supported level.
 Isa best_isa();
 
+// The level a run uses: the widest supported one, or the one the environment
+// variable MORV_ISA names (generic, avx2, avx512), which caps it: to compare
+// levels on one machine, or to stay off a level. `value` is the variable's
+// value (null or empty: not set). Throws std::invalid_argument, whose text
+// says what is wrong, for a name that is no level or one this CPU lacks.
+Isa chosen_isa(const char* value);
+
 // Every supported level, narrowest first.
 std::vector<Isa> supported_isas();

@@ -67,5 +67,6 @@ struct Kernels {
 // The table of a supported level (isa_supported(isa) must hold).
 const Kernels& kernels_for(Isa isa);
 
-// The table of best_isa().
+// The table of the level MORV_ISA chooses (chosen_isa), read once; throws
+// as chosen_isa does.
 const Kernels& best_kernels();

@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "driver/result_file.hpp"
+#include "simd/isa.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -196,3 +198,32 @@ TEST(ResultHeader, ThresholdLineAndCutOff)
 }
 
 }  // namespace
+
+// MORV_ISA caps the level: each level the CPU has writes the same file; a
+// name that is no level, or one the CPU lacks, ends the run before it reads
+// a thing.
+TEST(StartUp, MorvIsaChoosesTheLevel)
+{
+    const TempDir dir;
+    const Inputs in = simulate(MORV_SIMULATE_BIN, dir, "60 4 9 7 --random-effects 0.5");
+    ASSERT_EQ(run(MORV_BIN, morv_argv(in, dir.file("best.txt")), "0.5\n").status, 0);
+    std::vector<std::pair<std::string, std::string>> refused = {{"sse9", "Error: MORV_ISA=sse9 is not a level: "
+                                                                          "say generic, avx2 or avx512\n"}};
+    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512}) {
+        ::setenv("MORV_ISA", isa_name(isa), 1);
+        if (!isa_supported(isa)) {
+            refused.emplace_back(isa_name(isa), std::string("this CPU lacks the ") + isa_name(isa) + " level");
+            continue;
+        }
+        ASSERT_EQ(run(MORV_BIN, morv_argv(in, dir.file("level.txt")), "0.5\n").status, 0) << isa_name(isa);
+        EXPECT_EQ(read_file(dir.file("level.txt")), read_file(dir.file("best.txt"))) << isa_name(isa);
+    }
+    for (const auto& [name, message] : refused) {
+        ::setenv("MORV_ISA", name.c_str(), 1);
+        const RunResult r = run(MORV_BIN, morv_argv(in, dir.file("no.txt")), "0.5\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    ::unsetenv("MORV_ISA");
+}
