@@ -71,8 +71,10 @@ struct Lanes {
     }
 
     // exp(x) in the lanes set in `accepted`, which hold std::exp's value;
-    // x in the others.
-    V operator()(V x, typename S::Mask& accepted) const
+    // x in the others. Inlined into the batch loop: called out of line, it
+    // re-materialised its constants and returned the mask through memory on
+    // every vector.
+    __attribute__((always_inline)) V operator()(V x, typename S::Mask& accepted) const
     {
         // kq = k/16 exactly; j = k mod 16 is in the low four bits of kt.
         const V shift = S::set1(kShift);
@@ -133,7 +135,7 @@ void run(const double* x, double* y, std::size_t count, double cap)
     const typename S::V vcap = S::set1(cap);
     batch_kernel::evaluate<S>(
         x, y, count,
-        [&](typename S::V v, typename S::Mask& ok) {
+        [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
             return lanes(Capped ? S::min(v, vcap) : v, ok);
         },
         [](double v) { return std::exp(v); });
