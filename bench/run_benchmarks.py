@@ -8,17 +8,20 @@ time, pairs per second, peak memory and the speed-up. At threshold 0 it also
 runs the vectorised numpy MC scan (single BLAS thread, closed-form tail).
 
     bench/run_benchmarks.py [--build build] [--out bench/out] [--repeat 5]
-                            [--reference-repeat 1] [--no-reference] [--no-peer]
+                            [--reference-repeat 1] [--no-reference] [--reference-at-zero] [--no-peer]
                             [--only NAME] [--baseline OTHER_BUILD] [--threads N]
-                            [--isa generic|avx2|avx512]
+                            [--isa LEVEL[,LEVEL...]] [--data NAME:OPTIONS:THRESHOLDS]
 
 --baseline runs OTHER_BUILD/morv (an earlier version, say) taking turns with
 this build's morv, checks that it writes the same bytes, and prints its time
 as a ratio to morv's. --threads N (default 2; 1 to skip) also runs morv on N
 threads, taking turns with the single-thread runs, checks that it writes the
 same bytes, and prints the speed-up over one thread. --isa runs this build's
-morv at that instruction-set level (MORV_ISA; the CPU's best by default), so
-that each level the machine has can be measured against the same reference.
+morv at each listed instruction-set level (MORV_ISA; the CPU's best by
+default), taking turns, each checked byte for byte and timed against the
+same reference runs; the threads, baseline and numpy figures are taken at
+the first level. --data adds a data set of simulator options, e.g.
+"real128:--samples 128 --genes 1500 --snps 1:0,1e-4".
 
 Single-thread runs are pinned to the cores in turn (run i to core i mod
 cores). The cores of a virtual machine need not be equally fast: here one
@@ -122,11 +125,13 @@ def main():
     ap.add_argument("--reference-repeat", type=int, default=1,
                     help="runs of the reference, taking turns with morv's first runs (median)")
     ap.add_argument("--no-reference", action="store_true")
+    ap.add_argument("--reference-at-zero", action="store_true", help="also run the reference at threshold 0")
     ap.add_argument("--no-peer", action="store_true")
     ap.add_argument("--only", help="run only this data set")
     ap.add_argument("--baseline", help="a build folder whose morv to time against this one")
     ap.add_argument("--threads", type=int, default=2, help="also run morv on this many threads (1: skip)")
-    ap.add_argument("--isa", help="the level this build's morv runs at (MORV_ISA)")
+    ap.add_argument("--isa", help="the levels this build's morv runs at, comma-separated (MORV_ISA)")
+    ap.add_argument("--data", action="append", default=[], help="NAME:SIMULATOR OPTIONS:THRESHOLDS")
     args = ap.parse_args()
 
     if not args.no_peer:
@@ -140,14 +145,19 @@ def main():
     peer_env = {k: v for k, v in os.environ.items() if k not in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE")}
     peer_env["OPENBLAS_NUM_THREADS"] = "1"
     peer_env["OMP_NUM_THREADS"] = "1"
-    morv_env = dict(os.environ)
-    morv_env.pop("MORV_ISA", None)
-    if args.isa:
-        morv_env["MORV_ISA"] = args.isa
-    label = "morv" + ("@" + args.isa if args.isa else "")
+    levels = args.isa.split(",") if args.isa else [None]
+    envs = []
+    for level in levels:
+        env = dict(os.environ)
+        env.pop("MORV_ISA", None)
+        if level:
+            env["MORV_ISA"] = level
+        envs.append(env)
+    morv_env = envs[0]
+    datasets = DATASETS + [(d.split(":")[0], d.split(":")[1].split(), d.split(":")[2].split(",")) for d in args.data]
 
     print("%-7s %-6s %-9s %9s %12s %9s %9s" % ("data", "thresh", "program", "wall s", "pairs/s", "peak MiB", "speed-up"))
-    for name, opts, thresholds in DATASETS:
+    for name, opts, thresholds in datasets:
         if args.only and args.only != name:
             continue
         prefix = os.path.join(args.out, name)
@@ -157,7 +167,7 @@ def main():
         for thr in thresholds:
             fast_out = "%s.%s.morv.txt" % (prefix, thr)
             ref_out = "%s.%s.reference.txt" % (prefix, thr)
-            with_ref = thr != "0" and not args.no_reference
+            with_ref = (thr != "0" or args.reference_at_zero) and not args.no_reference
             # morv and the reference take turns, so that both see the same
             # state of a shared machine; each figure is the median of its runs.
             ref_runs = min(args.reference_repeat, args.repeat) if with_ref else 0
@@ -165,6 +175,7 @@ def main():
             # while these runs are timed.
             os.sync()
             walls, ref_walls, base_walls, peak, ref_peak = [], [], [], 0.0, 0.0
+            other_walls = [[] for _ in levels[1:]]
             par_walls, par_peak, by_core = [], 0.0, {}
             base_out = "%s.%s.baseline.txt" % (prefix, thr)
             par_out = "%s.%s.threads.txt" % (prefix, thr)
@@ -174,6 +185,10 @@ def main():
                 walls.append(w)
                 by_core.setdefault(core, []).append(w)
                 peak = max(peak, m)
+                for k, env in enumerate(envs[1:]):
+                    other_out = "%s.%s.%s.txt" % (prefix, thr, levels[k + 1])
+                    other_walls[k].append(run_measured([morv] + files + ["-o", other_out], thr + "\n", env,
+                                                       cpu=core)[0])
                 if args.threads > 1:
                     w, m = run_measured([morv, "--threads", str(args.threads)] + files + ["-o", par_out], thr + "\n",
                                         morv_env)
@@ -187,7 +202,18 @@ def main():
                     ref_walls.append(w)
                     ref_peak = max(ref_peak, m)
             fast = statistics.median(walls)
-            print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, label, fast, pairs / fast, peak, ""))
+            print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %9s" % (name, thr, "morv" + ("@" + levels[0] if levels[0] else ""),
+                                                         fast, pairs / fast, peak, ""))
+            level_walls = [(levels[0], fast)]
+            for k, level in enumerate(levels[1:]):
+                other_out = "%s.%s.%s.txt" % (prefix, thr, level)
+                w = statistics.median(other_walls[k])
+                level_walls.append((level, w))
+                same = same_file(fast_out, other_out)
+                print("%-7s %-6s %-9s %9.3f %12.0f %9s %9s  files %s" % (name, thr, "morv@" + level, w, pairs / w, "", "",
+                                                                      "identical" if same else "DIFFER"))
+                if not same:
+                    sys.exit("result files differ: %s %s" % (fast_out, other_out))
             sys.stdout.flush()
             if args.threads > 1:
                 w = statistics.median(par_walls)
@@ -208,8 +234,9 @@ def main():
             if with_ref:
                 w = statistics.median(ref_walls)
                 same = same_file(fast_out, ref_out)
-                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.1fx  files %s" % (
-                    name, thr, "reference", w, pairs / w, ref_peak, w / fast, "identical" if same else "DIFFER"))
+                print("%-7s %-6s %-9s %9.3f %12.0f %9.1f %8.1fx  files %s%s" % (
+                    name, thr, "reference", w, pairs / w, ref_peak, w / fast, "identical" if same else "DIFFER",
+                    "".join(", %.1fx at %s" % (w / lw, lv) for lv, lw in level_walls[1:])))
                 if not same:
                     sys.exit("result files differ: %s %s" % (fast_out, ref_out))
             if thr == "0" and not args.no_peer:
