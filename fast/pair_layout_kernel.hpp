@@ -11,39 +11,42 @@
 #include "simd/vector_types.hpp"
 
 // x1, x2, z3 = x1 x2 and the class indicators (class 0: y0 = 1, class 1:
-// y1 = 1, any other: neither) of samples 0..n-1, 8 at a time while whole
-// blocks remain. Returns whether every x1, x2 and z3 is finite.
+// y1 = 1, any other: neither) of samples 0..n-1, a vector at a time while
+// whole vectors remain. Returns whether every x1, x2 and z3 is finite.
 template <class S>
 bool lay_out(const double* x1, const double* x2, const unsigned char* cls, const PairColumns& c)
 {
-    // Eight samples a step: the classes of eight come as one 64-bit load.
-    // Once per pair, so one width serves every level.
-    typedef double v8d __attribute__((vector_size(64)));
-    typedef unsigned long long v8u64 __attribute__((vector_size(64)));
-    const v8d one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0}, zero = {};
-    const v8u64 byte = {0, 8, 16, 24, 32, 40, 48, 56};
+    // The level's width of samples a step: their classes come as one load
+    // of that many bytes, spread to the lanes by shifts.
+    using V = Vec<S>;
+    constexpr std::size_t W = kLanes<S>;
+    using U = IntVec<S>;
+    U byte = {};
+    for (std::size_t j = 0; j < W; ++j)
+        byte[j] = 8 * j;
+    const V one = V{} + 1.0, zero = V{};
     double *ox1 = c.x1, *ox2 = c.x2, *oz3 = c.z3, *oy0 = c.y0, *oy1 = c.y1;  // the stores may alias c
     const std::size_t n = c.n;
     auto finite = one == one;
     std::size_t s = 0;
-    for (; s + 8 <= n; s += 8) {
-        v8d a, b;
+    for (; s + W <= n; s += W) {
+        V a, b;
         load(a, x1 + s);
         load(b, x2 + s);
-        const v8d z = a * b;
+        const V z = a * b;
         store(ox1 + s, a);
         store(ox2 + s, b);
         store(oz3 + s, z);
         // x - x is 0 for a finite x and NaN otherwise.
         finite &= ((a - a) + (b - b)) + (z - z) == 0.0;
-        unsigned long long bytes;
-        std::memcpy(&bytes, cls + s, sizeof bytes);
-        const v8u64 k = (v8u64{} + bytes) >> byte & 255;  // lane j: sample s + j's class
+        unsigned long long bytes = 0;
+        std::memcpy(&bytes, cls + s, W);
+        const U k = (U{} + bytes) >> byte & 255;  // lane j: sample s + j's class
         store(oy0 + s, k == 0 ? one : zero);
         store(oy1 + s, k == 1 ? one : zero);
     }
     bool all = true;
-    for (int j = 0; j < 8; ++j)
+    for (std::size_t j = 0; j < W; ++j)
         all = all && finite[j] != 0;
     for (; s < n; ++s) {
         const double a = x1[s], b = x2[s], z = a * b;

@@ -25,10 +25,28 @@ struct VectorOf<8> {
     typedef double type __attribute__((vector_size(64)));
 };
 
+// And of 64-bit integers, lane for lane.
+template <std::size_t Lanes>
+struct IntVectorOf;
+template <>
+struct IntVectorOf<2> {
+    typedef unsigned long long type __attribute__((vector_size(16)));
+};
+template <>
+struct IntVectorOf<4> {
+    typedef unsigned long long type __attribute__((vector_size(32)));
+};
+template <>
+struct IntVectorOf<8> {
+    typedef unsigned long long type __attribute__((vector_size(64)));
+};
+
 template <class S>
 constexpr std::size_t kLanes = S::width < 2 ? 2 : static_cast<std::size_t>(S::width);
 template <class S>
 using Vec = typename VectorOf<kLanes<S>>::type;
+template <class S>
+using IntVec = typename IntVectorOf<kLanes<S>>::type;
 
 // Loads and stores through memcpy: data need not be vector-aligned, and a
 // vector passed by value would change calling convention between levels.
