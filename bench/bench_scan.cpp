@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "exact/fixed_format.hpp"
@@ -28,20 +29,19 @@ std::vector<double> random_panels(std::size_t samples, std::size_t genes, unsign
 
 // One block of 8 genes against every partner of a 200-gene table, over all
 // samples: per pair, one sum over n samples.
-void BM_CrossSumsBlock(benchmark::State& state)
+void BM_CrossSumsBlock(benchmark::State& state, const Kernels* k)
 {
     const std::size_t samples = static_cast<std::size_t>(state.range(0)), genes = 200;
     const std::vector<double> table = random_panels(samples, genes, 1);
     const std::size_t width = panel_count(genes) * kPanel;
     std::vector<double> out(kRowBlock * width);
     for (auto _ : state) {
-        best_kernels().fast.cross_sums_block(table.data(), samples, 0, samples, 0, 0, panel_count(genes), out.data(), width);
+        k->fast.cross_sums_block(table.data(), samples, 0, samples, 0, 0, panel_count(genes), out.data(), width);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRowBlock * width));
     state.SetLabel("items = pair sums over n samples");
 }
-BENCHMARK(BM_CrossSumsBlock)->Arg(200)->Arg(500);
 
 std::vector<double> typical_statistics(std::size_t count)
 {
@@ -53,17 +53,27 @@ std::vector<double> typical_statistics(std::size_t count)
     return T;
 }
 
-void BM_LogBatch(benchmark::State& state)
+void BM_LogBatch(benchmark::State& state, const Kernels* k)
 {
     const std::vector<double> x = typical_statistics(1024);
     std::vector<double> y(x.size());
     for (auto _ : state) {
-        best_kernels().fast.log_batch(x.data(), y.data(), x.size());
+        k->fast.log_batch(x.data(), y.data(), x.size());
         benchmark::DoNotOptimize(y.data());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * x.size()));
 }
-BENCHMARK(BM_LogBatch);
+// Each kernel at every level this CPU has.
+const bool registered = [] {
+    for (Isa isa : supported_isas()) {
+        const std::string level = isa_name(isa);
+        benchmark::RegisterBenchmark(("BM_CrossSumsBlock/" + level).c_str(), BM_CrossSumsBlock, &kernels_for(isa))
+            ->Arg(200)
+            ->Arg(500);
+        benchmark::RegisterBenchmark(("BM_LogBatch/" + level).c_str(), BM_LogBatch, &kernels_for(isa));
+    }
+    return true;
+}();
 
 void BM_LogScalar(benchmark::State& state)
 {
