@@ -1,7 +1,4 @@
-#include "simd/kernels.hpp"
-
-#include "exact/exact_kernels.hpp"
-#include "fast/fast_kernels.hpp"
+#include "fast/kernels.hpp"
 
 const Kernels& kernels_for(Isa isa)
 {
