@@ -7,8 +7,8 @@
 
 #include <boost/math/distributions/chi_squared.hpp>
 
-#include "driver/bgzf_blocks.hpp"
 #include "io/error.hpp"
+#include "results/bgzf_blocks.hpp"
 
 double lda_cutoff()
 {

@@ -7,12 +7,12 @@
 
 #include "driver/result_file.hpp"
 #include "driver/run_manifest.hpp"
-#include "driver/shard_record.hpp"
 #include "driver/startup.hpp"
 #include "driver/study_options.hpp"
 #include "files/output_path.hpp"
 #include "io/error.hpp"
 #include "io/globals.hpp"
+#include "results/shard_record.hpp"
 #include "simd/isa.hpp"
 
 namespace {

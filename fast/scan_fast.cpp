@@ -34,7 +34,6 @@
 #include <thread>
 #include <vector>
 
-#include "driver/bgzf_blocks.hpp"
 #include "driver/ordered_run.hpp"
 #include "driver/progress.hpp"
 #include "driver/result_file.hpp"
@@ -49,6 +48,7 @@
 #include "io/allele.hpp"
 #include "io/error.hpp"
 #include "io/globals.hpp"
+#include "results/bgzf_blocks.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"
 

@@ -10,12 +10,12 @@
 #include <iterator>
 #include <string>
 
-#include "driver/bgzf_blocks.hpp"
-#include "driver/shard_record.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
 #include "merge/merge.hpp"
 #include "merge/merge_error.hpp"
+#include "results/bgzf_blocks.hpp"
+#include "results/shard_record.hpp"
 
 namespace {
 

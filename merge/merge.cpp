@@ -6,12 +6,12 @@
 #include <limits>
 #include <unistd.h>
 
-#include "driver/bgzf_blocks.hpp"
 #include "files/file_error.hpp"
 #include "files/output_path.hpp"
 #include "merge/merge_error.hpp"
 #include "merge/output_file.hpp"
 #include "merge/shard_file.hpp"
+#include "results/bgzf_blocks.hpp"
 
 namespace {
 

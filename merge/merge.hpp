@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/shard_record.hpp"
 #include "files/manifest.hpp"
+#include "results/shard_record.hpp"
 
 // `pieceBytes`: how much is read from a shard and buffered for OUT at a time
 // (at least a BGZF block); large, so that hundreds of GB stream fast.

@@ -12,10 +12,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/bgzf_blocks.hpp"
 #include "files/checksum.hpp"
 #include "files/file_error.hpp"
 #include "merge/merge_error.hpp"
+#include "results/bgzf_blocks.hpp"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/shard_record.hpp"
 #include "files/manifest.hpp"
 #include "merge/output_file.hpp"
+#include "results/shard_record.hpp"
 
 // One result file to merge: its record, its manifest when it has one, and
 // where in the file its header and its result lines are.

@@ -11,10 +11,10 @@
 #include <htslib/hts.h>
 #include <sstream>
 
-#include "driver/bgzf_blocks.hpp"
-#include "driver/shard_record.hpp"
 #include "merge/merge.hpp"
 #include "merge/merge_error.hpp"
+#include "results/bgzf_blocks.hpp"
+#include "results/shard_record.hpp"
 #include "tests/support.hpp"
 
 namespace {
