@@ -49,6 +49,7 @@
 #include "io/error.hpp"
 #include "io/globals.hpp"
 #include "results/bgzf_blocks.hpp"
+#include "stats/cascade.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"
 

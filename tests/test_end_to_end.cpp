@@ -8,6 +8,7 @@
 #include <map>
 
 #include "driver/result_file.hpp"
+#include "stats/cascade.hpp"
 #include "tests/support.hpp"
 
 namespace {
