@@ -1,4 +1,4 @@
-#include "driver/result_line.hpp"
+#include "fast/result_line.hpp"
 
 #include <cmath>
 
