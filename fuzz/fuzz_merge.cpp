@@ -10,10 +10,10 @@
 #include <iterator>
 #include <string>
 
+#include "files/program_error.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
 #include "merge/merge.hpp"
-#include "merge/merge_error.hpp"
 #include "results/bgzf_blocks.hpp"
 #include "results/shard_record.hpp"
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         merge_shards(out, {path}, run);
         require(contents(out) == shard, "one shard merges to itself");
-    } catch (const MergeError&) {
+    } catch (const ProgramError&) {
         // Refused: the program would have printed the message.
     }
     return 0;
