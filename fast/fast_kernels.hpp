@@ -21,7 +21,10 @@ struct FastKernels {
     void (*statistic_estimates)(const double* lg3, const double* lg0, const double* lg1,
                                 const double* lg2, const double counts[3], std::size_t len,
                                 double* T, double* errT, double* tailSum);
-    // Approximate logarithms for estimates with error bounds.
+    // Natural logarithms, vectorised where the level allows (the C library's
+    // vector logarithm, within 4 ulp; elsewhere std::log). Approximate by
+    // design: for estimates whose error bounds allow for it, never where a
+    // value must equal std::log's bit for bit.
     void (*log_batch)(const double* in, double* out, std::size_t count);
     // The interaction test's pair layout and Newton steps.
     bool (*lay_out)(const double* x1, const double* x2, const unsigned char* cls,

@@ -15,7 +15,6 @@
 #include "exact/chi_squared_tail.hpp"
 #include "exact/fixed_format.hpp"
 #include "fast/kernels.hpp"
-#include "fast/log_batch.hpp"
 #include "fast/mc_quick.hpp"
 #include "stats/mean_cov.hpp"
 
