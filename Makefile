@@ -19,5 +19,8 @@ demo: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+bench: build
+	@bench/run_benchmarks.py --build $(BUILD) $(BENCH_ARGS)
+
 clean:
 	rm -rf $(BUILD)

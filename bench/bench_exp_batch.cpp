@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <boost/numeric/ublas/vector.hpp>
 
 #include "bench/logit_pair.hpp"
-#include "io/globals.hpp"
 #include "fast/interaction_fast.hpp"
+#include "fast/kernels.hpp"
 #include "fast/pair_layout.hpp"
 #include "fast/step_sums.hpp"
+#include "io/globals.hpp"
 #include "stats/interaction.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"
-#include "simd/kernels.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 namespace {
 

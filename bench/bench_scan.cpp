@@ -13,7 +13,7 @@
 #include "fast/mc_quick.hpp"
 #include "stats/mean_cov.hpp"
 #include "fast/pair_sums.hpp"
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 namespace {
 

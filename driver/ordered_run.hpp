@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "fast/large_buffers.hpp"
+#include "results/large_buffers.hpp"
 
 // What a unit of work leaves for the writer: its bytes (result lines, or
 // their compressed blocks) and its counts. Buffers are reused from unit to

@@ -5,16 +5,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include <boost/math/distributions/chi_squared.hpp>
-
-#include "driver/bgzf_blocks.hpp"
 #include "io/error.hpp"
-
-double lda_cutoff()
-{
-    const boost::math::chi_squared_distribution<double> chi2(2.0);
-    return -0.5 * boost::math::quantile(boost::math::complement(chi2, 1e-10));
-}
+#include "results/bgzf_blocks.hpp"
+#include "stats/cascade.hpp"
 
 void output_write_failed()
 {

@@ -3,17 +3,6 @@
 #include <cstdint>
 #include <string>
 
-// Flags of a result line: how far the pair got through the cascade.
-enum ResultFlag : int {
-    kPrunedByMc = 0,   // the MC p-value did not pass the threshold
-    kAllComputed = 1,  // MC, LDA and interaction test all computed
-    kPrunedByLda = 2,  // passed the MC test, stopped by the LDA cut-off
-};
-
-// The LDA cut-off: -0.5 times the upper 1e-10 quantile of chi-squared(2),
-// that is ln(1e-10).
-double lda_cutoff();
-
 // The three header lines: title, threshold line, column names.
 std::string result_header(double threshold);
 

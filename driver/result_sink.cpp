@@ -6,8 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "driver/bgzf_blocks.hpp"
 #include "driver/result_file.hpp"
+#include "results/bgzf_blocks.hpp"
 
 namespace {
 

@@ -8,13 +8,14 @@
 
 #include "driver/result_file.hpp"
 #include "driver/run_manifest.hpp"
-#include "driver/shard_record.hpp"
 #include "driver/startup.hpp"
 #include "driver/study_options.hpp"
 #include "files/output_path.hpp"
 #include "io/error.hpp"
+#include "fast/kernels.hpp"
 #include "io/globals.hpp"
-#include "simd/kernels.hpp"
+#include "results/shard_record.hpp"
+#include "simd/isa.hpp"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "driver/shard_record.hpp"
 #include "io/error.hpp"
 #include "io/globals.hpp"
+#include "results/shard_record.hpp"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "driver/startup.hpp"
+#include "fast/kernels.hpp"
 #include "io/matrices.hpp"
-#include "simd/kernels.hpp"
 
 // What a finished scan reports. 64-bit: runs with more than 2^32 SNP and
 // gene-pair combinations are within reach.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "stats/cascade.hpp"
+
 namespace {
 
 // Pairs of rows [a, b) of one SNP: row g1 pairs with genes g1+1 .. genes-1.

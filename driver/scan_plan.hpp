@@ -29,12 +29,6 @@ ScanPlan plan_scan(unsigned first, unsigned end, std::size_t genes, std::uint64_
 
 ScanUnit unit_at(const ScanPlan& plan, std::size_t u);
 
-// Unordered pairs of distinct genes: the lines of one SNP.
-inline std::uint64_t pairs_per_snp(std::size_t genes)
-{
-    return genes > 1 ? std::uint64_t(genes) * (genes - 1) / 2 : 0;
-}
-
 // Pairs visited by one unit and by the whole plan.
 std::uint64_t unit_pairs(const ScanPlan& plan, const ScanUnit& unit);
 std::uint64_t plan_pairs(const ScanPlan& plan);

@@ -8,6 +8,7 @@
 #include "io/allele.hpp"
 #include "io/globals.hpp"
 #include "io/pair_data.hpp"
+#include "stats/cascade.hpp"
 #include "stats/interaction.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"

@@ -2,7 +2,7 @@
 
 // Zero-filled arrays of doubles on 64-byte boundaries: a vector kernel's
 // loads then never straddle two cache lines, which costs dearly at 64 bytes
-// a load. Large arrays come from fast/large_buffers (huge pages).
+// a load. Large arrays come from results/large_buffers (huge pages).
 
 #include <cstddef>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "fast/large_buffers.hpp"
+#include "results/large_buffers.hpp"
 
 struct AlignedDeleter {
     std::size_t largeBytes = 0;  // mapped by map_large, or 0: from aligned_alloc

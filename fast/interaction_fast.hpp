@@ -12,7 +12,7 @@
 #include <cstddef>
 
 #include "fast/aligned_doubles.hpp"
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 // Caller-owned scratch storage, grown to the largest sample count seen and
 // then reused: one per scan, not one per pair. It holds the pair last given

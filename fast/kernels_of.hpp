@@ -8,7 +8,7 @@
 #include "fast/pair_layout_kernel.hpp"
 #include "fast/pair_sums_kernel.hpp"
 #include "fast/step_sums_kernel.hpp"
-#include "simd/kernels.hpp"
+#include "fast/fast_kernels.hpp"
 
 template <class S>
 constexpr FastKernels fast_kernels_of()

@@ -1,6 +1,6 @@
 #pragma once
 
-// log_batch (fast/log_batch.hpp), written once and compiled per level in
+// log_batch (fast/fast_kernels.hpp), written once and compiled per level in
 // fast/kernels_<level>.cpp: the C library's vector logarithm of the level's
 // width (x86-64 vector ABI: __m512d for 8 lanes, __m256d for 4), std::log
 // for the rest.

@@ -16,52 +16,27 @@
 //    for nearly every such pair (fast/mc_quick.hpp); whenever it cannot be
 //    certain, the pair takes the exact path, which evaluates everything the
 //    way the reference does;
-//  - lines are formatted exactly without printf and written in large blocks;
-//  - the SNPs and gene rows are cut into units that any number of threads
-//    compute side by side, each on its own workspace over the same read-only
-//    tables, and whose lines are written in unit order (driver/ordered_run).
-#include "driver/scan.hpp"
+//  - lines are formatted exactly without printf, into large blocks of text;
+//  - the tables every thread reads are built once; each thread scans on a
+//    workspace of its own, so the caller can cut the SNPs and gene rows into
+//    units that any number of threads compute side by side.
+#include "fast/scan_fast.hpp"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
-#include <vector>
 
-#include "driver/bgzf_blocks.hpp"
-#include "driver/ordered_run.hpp"
-#include "driver/progress.hpp"
-#include "driver/result_file.hpp"
-#include "driver/result_line.hpp"
-#include "driver/result_sink.hpp"
-#include "driver/scan_plan.hpp"
 #include "exact/chi_squared_tail.hpp"
-#include "fast/aligned_doubles.hpp"
-#include "fast/interaction_fast.hpp"
-#include "fast/mc_quick.hpp"
 #include "fast/pair_sums.hpp"
-#include "io/allele.hpp"
-#include "io/error.hpp"
 #include "io/globals.hpp"
+#include "stats/cascade.hpp"
 #include "stats/lda.hpp"
 #include "stats/mean_cov.hpp"
 
 namespace {
-
-// The genotype classes of one SNP, and the samples in class order (stable, so
-// each class keeps sample order).
-struct SnpClasses {
-    std::vector<unsigned char> ofSample;
-    std::vector<std::size_t> order;
-    std::size_t begin[4] = {0, 0, 0, 0};  // class k occupies order[begin[k] .. begin[k+1])
-    double counts[3] = {0, 0, 0};
-};
 
 void classify_samples(const GenotypeMatrix& G, unsigned snp, char allele, std::size_t samples,
                       SnpClasses& c)
@@ -94,11 +69,6 @@ void classify_samples(const GenotypeMatrix& G, unsigned snp, char allele, std::s
 // the last partner gene: arrays they touch carry this much slack.
 constexpr std::size_t kVectorPad = 8;
 
-// Per class and gene, what the group statistics derive from one gene alone.
-struct GeneClassStats {
-    std::vector<double> sum[3], squares[3], mean[3], var[3];
-};
-
 void gene_class_stats(const FastKernels& kern, const double* sorted, std::size_t samples,
                       std::size_t panels, const SnpClasses& c, GeneClassStats& st)
 {
@@ -129,65 +99,6 @@ std::size_t pair_index(std::size_t genes, std::size_t g1, std::size_t g2)
 // than one SNP to scan they are computed once, up front, when the table
 // stays this small.
 constexpr std::size_t kWholeTermBytes = std::size_t(32) << 20;
-
-// What every thread reads and none writes: built once per run.
-struct ScanTables {
-    const Kernels* k = nullptr;
-    std::size_t samples = 0, genes = 0, panels = 0, width = 0;
-    double N = 0.0;
-    double threshold = 0.0;
-    double ldaCutoff = 0.0;
-    QuickThreshold quick;
-    bool omitPruned = false;
-    bool bgzip = false;
-    // log10 of the expression table, paneled, in sample order.
-    AlignedDoubles logs;
-    std::vector<GeneText> geneText;
-    std::vector<double> mean3, var3;
-    // ln(det3) * N per pair in visiting order, exact; empty when not kept.
-    std::vector<double, LargeAllocator<double>> wholeTerm;
-};
-
-// One thread's working storage: the current SNP and block of genes.
-struct ScanWorkspace {
-    explicit ScanWorkspace(const Kernels& kernels) : interaction(kernels) {}
-
-    unsigned snp = UINT_MAX;  // the SNP `sorted` and `st` hold
-    AlignedDoubles sorted;    // the log table with samples in class order
-    SnpClasses classes;
-    GeneClassStats st;
-    AlignedDoubles cross[4];
-    // Per partner gene of the current row: determinants, their logarithms,
-    // the statistic's estimate and its bounds.
-    std::vector<double> det[4], lg[4], T, errT, sum, logSum;
-    // Test data and work objects of the pairs that reach the LDA, reused.
-    std::vector<double> x1, x2;
-    std::size_t x1Gene = static_cast<std::size_t>(-1);  // whose column x1 holds
-    InteractionWorkspace interaction;
-    ublas::matrix<double> groupStats, groupCov;
-    ublas::vector<double> groupCounts;
-    TextBuffer text;  // a unit's lines before compression
-};
-
-void make_workspace(const ScanTables& T, ScanWorkspace& W)
-{
-    W.sorted = aligned_doubles(T.samples * T.width);
-    for (auto& buffer : W.cross)
-        buffer = aligned_doubles(kRowBlock * T.width + kVectorPad);
-    for (int k = 0; k < 4; ++k) {
-        W.det[k].resize(T.width + kVectorPad);
-        W.lg[k].resize(T.width + kVectorPad);
-    }
-    W.T.resize(T.width + kVectorPad);
-    W.errT.resize(T.width + kVectorPad);
-    W.sum.resize(T.width + kVectorPad);
-    W.logSum.resize(T.width + kVectorPad);
-    W.x1.resize(T.samples);
-    W.x2.resize(T.samples);
-    W.groupStats.resize(3, 2, false);
-    W.groupCov.resize(3, 3, false);
-    W.groupCounts.resize(3, false);
-}
 
 double class_covariance(const ScanTables& T, const ScanWorkspace& W, int k, std::size_t r,
                         std::size_t g1, std::size_t g2)
@@ -297,9 +208,6 @@ void prepare_snp(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
     W.x1Gene = static_cast<std::size_t>(-1);
 }
 
-// Bytes of a usual result line ("i\tg1\tg2\tflag\t" and three numbers).
-constexpr std::size_t kTypicalResultLine = 32;
-
 // Room for one more line in the unit's text.
 char* line_space(TextBuffer& text, std::size_t used)
 {
@@ -308,17 +216,127 @@ char* line_space(TextBuffer& text, std::size_t used)
     return text.data() + used;
 }
 
-// Rows [rowBegin, rowEnd) of one prepared SNP: their result lines appended
-// to text. False when stopped between rows.
-bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t rowBegin,
-               std::size_t rowEnd, TextBuffer& text, UnitOutput& out,
-               const std::atomic<bool>& stop)
+// ln(det3) * N of every pair, exact, row block by row block: what the scan
+// of each SNP reads instead of computing it again. Threads take every
+// threads-th block; each entry is computed alone, so the table is the same.
+void build_whole_terms(ScanTables& T, unsigned threads)
 {
+    const std::size_t genes = T.genes;
+    T.wholeTerm.resize(pairs_per_snp(genes));
+    const auto blocks = [&T, genes, threads](unsigned t) {
+        AlignedDoubles cross3 = aligned_doubles(kRowBlock * T.width + kVectorPad);
+        for (std::size_t row0 = t * kRowBlock; row0 < genes - 1; row0 += threads * kRowBlock) {
+            T.k->fast.cross_sums_block(T.logs.get(), T.samples, 0, T.samples, row0, row0 / kPanel, T.panels,
+                                       cross3.get(), T.width);
+            const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
+            for (std::size_t g1 = row0; g1 < rowEnd; ++g1)
+                for (std::size_t g2 = g1 + 1; g2 < genes; ++g2)
+                    T.wholeTerm[pair_index(genes, g1, g2)] = whole_term(T, cross3.get(), g1 - row0, g1, g2);
+        }
+    };
+    // An exception must not leave a thread (that ends the process) nor skip
+    // the joins: the first one is kept and rethrown once all have ended.
+    std::mutex m;
+    std::exception_ptr failure;
+    const auto guarded = [&](unsigned t) {
+        try {
+            blocks(t);
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(m);
+            failure = failure ? failure : std::current_exception();
+        }
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(threads);
+    unsigned t = 1;
+    try {
+        for (; t < threads; ++t)
+            pool.emplace_back(guarded, t);
+    } catch (const std::exception&) {
+        // The system refused a thread: this one takes the blocks of those
+        // that did not start.
+    }
+    for (unsigned rest = t; rest < threads; ++rest)
+        guarded(rest);
+    guarded(0);
+    for (std::thread& thread : pool)
+        thread.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, bool omitPruned,
+                    ExpressionMatrix& E, ublas::matrix<double>& geneMoments, unsigned snps,
+                    unsigned threads)
+{
+    T.k = &kernels;
+    T.samples = static_cast<std::size_t>(n);
+    T.genes = static_cast<std::size_t>(ngene);
+    T.N = static_cast<double>(static_cast<unsigned>(n));
+    T.threshold = threshold;
+    T.ldaCutoff = lda_cutoff();
+    T.quick = quick_threshold(threshold);
+    T.omitPruned = omitPruned;
+
+    // log10 of every expression value, once per run; each workspace holds
+    // the same samples in class order, per SNP.
+    T.panels = panel_count(T.genes);
+    T.width = T.panels * kPanel;
+    T.logs = aligned_doubles(T.samples * T.width);
+    for (std::size_t s = 0; s < T.samples; ++s)
+        for (std::size_t g = 0; g < T.genes; ++g)
+            T.logs[panel_index(T.samples, s, g)] = std::log10(E(s, g));
+
+    T.geneText.resize(T.genes);
+    for (std::size_t g = 0; g < T.genes; ++g) {
+        char* end = put_uint(T.geneText[g].text, g);
+        *end++ = '\t';
+        T.geneText[g].length = static_cast<std::size_t>(end - T.geneText[g].text);
+    }
+    T.mean3.resize(T.width + kVectorPad);
+    T.var3.resize(T.width + kVectorPad);
+    for (std::size_t g = 0; g < T.genes; ++g) {
+        T.mean3[g] = geneMoments(g, 0);
+        T.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
+    }
+    const std::uint64_t pairsPerSnp = pairs_per_snp(T.genes);
+    if (snps > 1 && pairsPerSnp > 0 && pairsPerSnp * sizeof(double) <= kWholeTermBytes)
+        build_whole_terms(T, threads);
+}
+
+void make_workspace(const ScanTables& T, ScanWorkspace& W)
+{
+    W.sorted = aligned_doubles(T.samples * T.width);
+    for (auto& buffer : W.cross)
+        buffer = aligned_doubles(kRowBlock * T.width + kVectorPad);
+    for (int k = 0; k < 4; ++k) {
+        W.det[k].resize(T.width + kVectorPad);
+        W.lg[k].resize(T.width + kVectorPad);
+    }
+    W.T.resize(T.width + kVectorPad);
+    W.errT.resize(T.width + kVectorPad);
+    W.sum.resize(T.width + kVectorPad);
+    W.logSum.resize(T.width + kVectorPad);
+    W.x1.resize(T.samples);
+    W.x2.resize(T.samples);
+    W.groupStats.resize(3, 2, false);
+    W.groupCov.resize(3, 3, false);
+    W.groupCounts.resize(3, false);
+}
+
+bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp,
+               char allele, std::size_t rowBegin, std::size_t rowEnd, TextBuffer& text,
+               LineCounts& lines, const std::atomic<bool>& stop)
+{
+    if (W.snp != snp)
+        prepare_snp(T, W, G, snp, allele);
     const std::size_t genes = T.genes;
     const FastKernels& fast = T.k->fast;
     char prefix[32];  // "i\tg1\t": at most 22 characters
-    std::size_t used = out.size;
-    // Counted here, added to out once: a worker's output sits next to
+    std::size_t used = lines.size;
+    // Counted here, added to lines once: a worker's counts sit next to
     // another's, and a store per pair would bounce their cache lines.
     std::uint64_t prunings = 0, omitted = 0;
     for (std::size_t row0 = rowBegin; row0 < rowEnd; row0 += kRowBlock) {
@@ -375,206 +393,8 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, unsigned snp, std::size_t 
             }
         }
     }
-    out.size = used;
-    out.prunings += prunings;
-    out.omitted += omitted;
+    lines.size = used;
+    lines.prunings += prunings;
+    lines.omitted += omitted;
     return true;
-}
-
-// Compression level of the result lines: the fastest. A screen makes text
-// far faster than the default level packs it (three times slower than level
-// 1, for files about a tenth smaller).
-constexpr int kBgzipLevel = 1;
-
-// One unit of the plan (`unitPairs` pairs): its SNPs' rows, its lines in out
-// (compressed when the file is). False when stopped part-way.
-bool scan_unit(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G,
-               const std::vector<char>& alleles, unsigned firstSnp, const ScanUnit& unit,
-               std::uint64_t unitPairs, UnitOutput& out, const std::atomic<bool>& stop)
-{
-    out.size = 0;
-    out.pairs = unitPairs;
-    out.prunings = 0;
-    out.omitted = 0;
-    TextBuffer& text = T.bgzip ? W.text : out.bytes;
-    // Sized for the unit's lines once, not doubled up to it: every step of a
-    // buffer this large is a fresh mapping to fault in and a copy, in each
-    // buffer of each thread.
-    if (!T.omitPruned)
-        text.resize(std::max(text.size(), unitPairs * kTypicalResultLine + kMaxResultLine));
-    for (unsigned snp = unit.snpBegin; snp < unit.snpEnd; ++snp) {
-        if (W.snp != snp)
-            prepare_snp(T, W, G, snp, alleles[snp - firstSnp]);
-        if (!scan_rows(T, W, snp, unit.rowBegin, unit.rowEnd, text, out, stop))
-            return false;
-    }
-    if (T.bgzip) {
-        // Compressed here, on the worker, so the writer only writes.
-        const std::size_t size = out.size;
-        out.bytes.clear();
-        bgzf_compress_lines(W.text.data(), size, kBgzipLevel, out.bytes);
-        out.size = out.bytes.size();
-    }
-    return true;
-}
-
-// ln(det3) * N of every pair, exact, row block by row block: what the scan
-// of each SNP reads instead of computing it again. Threads take every
-// threads-th block; each entry is computed alone, so the table is the same.
-void build_whole_terms(ScanTables& T, unsigned threads)
-{
-    const std::size_t genes = T.genes;
-    T.wholeTerm.resize(pairs_per_snp(genes));
-    const auto blocks = [&T, genes, threads](unsigned t) {
-        AlignedDoubles cross3 = aligned_doubles(kRowBlock * T.width + kVectorPad);
-        for (std::size_t row0 = t * kRowBlock; row0 < genes - 1; row0 += threads * kRowBlock) {
-            T.k->fast.cross_sums_block(T.logs.get(), T.samples, 0, T.samples, row0, row0 / kPanel, T.panels,
-                                       cross3.get(), T.width);
-            const std::size_t rowEnd = std::min(row0 + kRowBlock, genes - 1);
-            for (std::size_t g1 = row0; g1 < rowEnd; ++g1)
-                for (std::size_t g2 = g1 + 1; g2 < genes; ++g2)
-                    T.wholeTerm[pair_index(genes, g1, g2)] = whole_term(T, cross3.get(), g1 - row0, g1, g2);
-        }
-    };
-    // An exception must not leave a thread (that ends the process) nor skip
-    // the joins: the first one is kept and rethrown once all have ended.
-    std::mutex m;
-    std::exception_ptr failure;
-    const auto guarded = [&](unsigned t) {
-        try {
-            blocks(t);
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(m);
-            failure = failure ? failure : std::current_exception();
-        }
-    };
-    std::vector<std::thread> pool;
-    pool.reserve(threads);
-    unsigned t = 1;
-    try {
-        for (; t < threads; ++t)
-            pool.emplace_back(guarded, t);
-    } catch (const std::exception&) {
-        // The system refused a thread: this one takes the blocks of those
-        // that did not start.
-    }
-    for (unsigned rest = t; rest < threads; ++rest)
-        guarded(rest);
-    guarded(0);
-    for (std::thread& thread : pool)
-        thread.join();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-void prepare_tables(ScanTables& T, const Kernels& kernels, double threshold, ExpressionMatrix& E,
-                    ublas::matrix<double>& geneMoments, const ScanOptions& options, unsigned snps,
-                    unsigned threads)
-{
-    T.k = &kernels;
-    T.samples = static_cast<std::size_t>(n);
-    T.genes = static_cast<std::size_t>(ngene);
-    T.N = static_cast<double>(static_cast<unsigned>(n));
-    T.threshold = threshold;
-    T.ldaCutoff = lda_cutoff();
-    T.quick = quick_threshold(threshold);
-    T.omitPruned = options.omitPruned;
-    T.bgzip = options.bgzip;
-
-    // log10 of every expression value, once per run; each workspace holds
-    // the same samples in class order, per SNP.
-    T.panels = panel_count(T.genes);
-    T.width = T.panels * kPanel;
-    T.logs = aligned_doubles(T.samples * T.width);
-    for (std::size_t s = 0; s < T.samples; ++s)
-        for (std::size_t g = 0; g < T.genes; ++g)
-            T.logs[panel_index(T.samples, s, g)] = std::log10(E(s, g));
-
-    T.geneText.resize(T.genes);
-    for (std::size_t g = 0; g < T.genes; ++g) {
-        char* end = put_uint(T.geneText[g].text, g);
-        *end++ = '\t';
-        T.geneText[g].length = static_cast<std::size_t>(end - T.geneText[g].text);
-    }
-    T.mean3.resize(T.width + kVectorPad);
-    T.var3.resize(T.width + kVectorPad);
-    for (std::size_t g = 0; g < T.genes; ++g) {
-        T.mean3[g] = geneMoments(g, 0);
-        T.var3[g] = geneMoments(g, 1) - geneMoments(g, 0) * geneMoments(g, 0);
-    }
-    const std::uint64_t pairsPerSnp = pairs_per_snp(T.genes);
-    if (snps > 1 && pairsPerSnp > 0 && pairsPerSnp * sizeof(double) <= kWholeTermBytes)
-        build_whole_terms(T, threads);
-}
-
-// The reference alleles of SNPs [first, end), looked up in order. A fault
-// ends the list at its SNP; its message is kept for after the earlier SNPs.
-const char* read_alleles(const RunPaths& paths, unsigned first, unsigned end, std::vector<char>& alleles)
-{
-    AlleleReader reader;
-    const char* fault = nullptr;
-    for (unsigned i = first; i < end && !fault; ++i) {
-        char allele = ' ';
-        fault = find_allele(reader, i, allele, paths.allele.c_str());
-        if (!fault)
-            alleles.push_back(allele);
-    }
-    close_allele_reader(reader);
-    return fault;
-}
-
-}  // namespace
-
-ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix& G,
-                         ExpressionMatrix& E, ublas::matrix<double>& geneMoments,
-                         const Kernels& kernels, const ScanOptions& options)
-{
-    ResultSink sink;
-    open_result_sink(sink, paths.output, options.bgzip);
-    install_interrupt_handlers();
-
-    const unsigned snps = static_cast<unsigned>(std::max(ps, 0));
-    const unsigned first = std::min(options.firstSnp, snps);
-    const unsigned end = std::min(options.endSnp, snps);
-    std::vector<char> alleles;
-    const char* fault = read_alleles(paths, first, end, alleles);
-    const unsigned scanEnd = first + static_cast<unsigned>(alleles.size());
-
-    const unsigned threads = std::max(1u, options.threads);
-    ScanTables T;
-    prepare_tables(T, kernels, threshold, E, geneMoments, options, scanEnd - first, threads);
-    const std::uint64_t total = std::uint64_t(scanEnd - first) * pairs_per_snp(T.genes);
-    const ScanPlan plan = plan_scan(first, scanEnd, T.genes, unit_target_pairs(total, threads), kRowBlock);
-
-    // A workspace per thread, made by its own thread on first use.
-    std::vector<std::unique_ptr<ScanWorkspace>> workspaces(threads);
-    const UnitWork work = [&](std::size_t u, unsigned w, UnitOutput& out, const std::atomic<bool>& stop) {
-        if (!workspaces[w]) {
-            workspaces[w] = std::make_unique<ScanWorkspace>(kernels);
-            make_workspace(T, *workspaces[w]);
-        }
-        const ScanUnit unit = unit_at(plan, u);
-        return scan_unit(T, *workspaces[w], G, alleles, first, unit, unit_pairs(plan, unit), out, stop);
-    };
-    const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
-    const Progress progress = start_progress(options.progress, plan_pairs(plan), isa_name(kernels.isa));
-    show_progress(progress, 0);
-    const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, done); };
-
-    RunOutcome outcome;
-    try {
-        outcome = run_in_order(plan.units, threads, work, write, tick);
-    } catch (const std::runtime_error&) {
-        // The compressor refused a block: the file cannot be written.
-        output_write_failed();
-    }
-    end_progress(progress);
-    if (outcome.end == RunEnd::interrupted)
-        die_by_signal(sink, outcome.signal);
-    if (outcome.end == RunEnd::writeFailed)
-        output_write_failed();
-    if (fault)
-        error(fault);
-    close_result_sink(sink);
-    return ScanCounts{outcome.pairs, outcome.prunings, outcome.pairs - outcome.omitted};
 }

@@ -18,10 +18,10 @@
 #include "driver/result_file.hpp"
 #include "driver/scan.hpp"
 #include "driver/startup.hpp"
+#include "fast/kernels.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
 #include "io/globals.hpp"
-#include "simd/kernels.hpp"
 
 namespace {
 

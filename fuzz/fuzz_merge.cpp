@@ -10,12 +10,12 @@
 #include <iterator>
 #include <string>
 
-#include "driver/bgzf_blocks.hpp"
-#include "driver/shard_record.hpp"
+#include "files/program_error.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
 #include "merge/merge.hpp"
-#include "merge/merge_error.hpp"
+#include "results/bgzf_blocks.hpp"
+#include "results/shard_record.hpp"
 
 namespace {
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         merge_shards(out, {path}, run);
         require(contents(out) == shard, "one shard merges to itself");
-    } catch (const MergeError&) {
+    } catch (const ProgramError&) {
         // Refused: the program would have printed the message.
     }
     return 0;

@@ -22,10 +22,10 @@
 
 #include "files/checked_input.hpp"
 #include "files/file_error.hpp"
+#include "files/program_error.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
 #include "prepare/expression_table.hpp"
-#include "prepare/prepare_error.hpp"
 #include "prepare/transform.hpp"
 #include "prepare/vcf_reader.hpp"
 
@@ -100,7 +100,7 @@ std::string outcome(bool isVcf, Scale scale, const std::string& bytes)
     try {
         const std::string path = write_scratch(isVcf ? "input.vcf" : "input.tsv", bytes);
         return isVcf ? vcf(path) : expression(read_checked_text(path), scale);
-    } catch (const PrepareError&) {
+    } catch (const ProgramError&) {
     } catch (const FileError&) {
     }
     return "";
@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (form == plain && !isVcf) {
         try {
             expression(text, scale, data[0] >> 7);
-        } catch (const PrepareError&) {
+        } catch (const ProgramError&) {
         }
         return 0;
     }

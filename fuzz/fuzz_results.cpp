@@ -7,9 +7,9 @@
 
 #include <zlib.h>
 
+#include "files/program_error.hpp"
 #include "fuzz/invariant.hpp"
 #include "fuzz/scratch_files.hpp"
-#include "report/report_error.hpp"
 #include "report/result_reader.hpp"
 
 namespace {
@@ -30,7 +30,7 @@ std::string outcome_of(const std::string& path)
                     std::string(r.flag_text) + ' ' + std::string(r.mc) + ' ' + std::string(r.lda) + ' ' +
                     std::string(r.it) + '\n';
         }
-    } catch (const ReportError& e) {
+    } catch (const ProgramError& e) {
         const std::string message = e.what();
         require(message.compare(0, path.size(), path) == 0, "the message names the file");
         seen += message.substr(path.size());

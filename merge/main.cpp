@@ -26,7 +26,7 @@ int main(int argc, char** argv)
         return 0;
     } catch (const std::bad_alloc&) {
         std::cerr << "morv-merge: not enough memory\n";
-    } catch (const std::exception& e) {  // MergeError: the file(s) and the problem
+    } catch (const std::exception& e) {  // ProgramError: the file(s) and the problem
         std::cerr << "morv-merge: " << e.what() << "\n";
     }
     return 1;

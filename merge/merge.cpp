@@ -6,18 +6,18 @@
 #include <limits>
 #include <unistd.h>
 
-#include "driver/bgzf_blocks.hpp"
 #include "files/file_error.hpp"
 #include "files/output_path.hpp"
-#include "merge/merge_error.hpp"
+#include "files/program_error.hpp"
 #include "merge/output_file.hpp"
 #include "merge/shard_file.hpp"
+#include "results/bgzf_blocks.hpp"
 
 namespace {
 
 [[noreturn]] void fail(const std::string& message)
 {
-    throw MergeError(message);
+    throw ProgramError(message);
 }
 
 std::string snps(std::uint64_t first, std::uint64_t last)

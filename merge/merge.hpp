@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/shard_record.hpp"
 #include "files/manifest.hpp"
+#include "results/shard_record.hpp"
 
 // `pieceBytes`: how much is read from a shard and buffered for OUT at a time
 // (at least a BGZF block); large, so that hundreds of GB stream fast.
@@ -28,5 +28,5 @@ struct MergeRun {
 // their records, the same inputs and threshold), the paths (OUT a regular
 // file or new, none of the shards' files), then each file (compression,
 // header, complete); every line and block is checked while copying. Throws
-// MergeError; OUT and its record and manifest are then left as they were.
+// ProgramError; OUT and its record and manifest are then left as they were.
 ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& shards, MergeRun& run);

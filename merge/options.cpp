@@ -1,6 +1,6 @@
 #include "merge/options.hpp"
 
-#include "merge/merge_error.hpp"
+#include "files/program_error.hpp"
 
 const char* const kMergeUsage = "usage: morv-merge -o OUT SHARD...";
 
@@ -8,7 +8,7 @@ namespace {
 
 [[noreturn]] void refuse(const std::string& what)
 {
-    throw MergeError(what + " (" + kMergeUsage + ")");
+    throw ProgramError(what + " (" + kMergeUsage + ")");
 }
 
 }  // namespace

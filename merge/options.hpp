@@ -13,6 +13,6 @@ struct MergeOptions {
 extern const char* const kMergeUsage;
 
 // The arguments after the program name: "-o OUT" anywhere, the shards in any
-// order. Throws MergeError on an unknown option, a missing or repeated -o, or
+// order. Throws ProgramError on an unknown option, a missing or repeated -o, or
 // no shard.
 MergeOptions parse_merge_options(const std::vector<std::string>& args);

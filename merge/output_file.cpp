@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "merge/merge_error.hpp"
+#include "files/program_error.hpp"
 
 namespace {
 
@@ -24,7 +24,7 @@ void write_all(int fd, const char* data, std::size_t size, const std::string& sh
         if (k < 0 && errno == EINTR)
             continue;
         if (k <= 0)
-            throw MergeError("cannot write " + shown + ": " + std::strerror(k < 0 ? errno : ENOSPC));
+            throw ProgramError("cannot write " + shown + ": " + std::strerror(k < 0 ? errno : ENOSPC));
         data += k;
         size -= static_cast<std::size_t>(k);
     }
@@ -40,7 +40,7 @@ OutputFile::OutputFile(const std::string& p, std::size_t bufferBytes)
     ::unlink(temporary.c_str());
     fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw MergeError("cannot create " + path + " (as " + temporary + "): " + std::strerror(errno));
+        throw ProgramError("cannot create " + path + " (as " + temporary + "): " + std::strerror(errno));
 }
 
 OutputFile::~OutputFile()
@@ -72,12 +72,12 @@ void finish_output(OutputFile& out)
     const int closed = ::close(out.fd);
     out.fd = -1;
     if (closed != 0)
-        throw MergeError("cannot write " + out.path + ": " + std::strerror(errno));
+        throw ProgramError("cannot write " + out.path + ": " + std::strerror(errno));
 }
 
 void commit_output(OutputFile& out)
 {
     if (std::rename(out.temporary.c_str(), out.path.c_str()) != 0)
-        throw MergeError("cannot rename " + out.temporary + " to " + out.path + ": " + std::strerror(errno));
+        throw ProgramError("cannot rename " + out.temporary + " to " + out.path + ": " + std::strerror(errno));
     out.committed = true;
 }

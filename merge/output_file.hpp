@@ -21,7 +21,7 @@ struct OutputFile {
     bool committed = false;
 };
 
-// Buffered; a large piece goes straight to the file. Throws MergeError.
+// Buffered; a large piece goes straight to the file. Throws ProgramError.
 void put(OutputFile& out, const char* data, std::size_t size);
 
 // Writes what is buffered and closes the temporary: after this, only the

@@ -12,10 +12,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/bgzf_blocks.hpp"
 #include "files/checksum.hpp"
 #include "files/file_error.hpp"
-#include "merge/merge_error.hpp"
+#include "files/program_error.hpp"
+#include "results/bgzf_blocks.hpp"
 
 namespace {
 
@@ -28,7 +28,7 @@ constexpr std::size_t kLongestLine = 4096;
 
 [[noreturn]] void fail(const std::string& message)
 {
-    throw MergeError(message);
+    throw ProgramError(message);
 }
 
 const char* kind_of(mode_t mode)

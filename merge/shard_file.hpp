@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/shard_record.hpp"
 #include "files/manifest.hpp"
 #include "merge/output_file.hpp"
+#include "results/shard_record.hpp"
 
 // One result file to merge: its record, its manifest when it has one, and
 // where in the file its header and its result lines are.
@@ -24,7 +24,7 @@ struct ShardFile {
     std::uint64_t lines = 0;  // result lines, counted while copying
 };
 
-// The record (and manifest) beside `path`; throws MergeError when the record
+// The record (and manifest) beside `path`; throws ProgramError when the record
 // is missing or malformed, or the manifest is malformed.
 ShardFile read_shard(const std::string& path);
 
@@ -32,7 +32,7 @@ ShardFile read_shard(const std::string& path);
 // file (opened without blocking), compressed as the record says (BGZF must
 // be BGZF, plain must not be compressed at all), three header lines (alone in
 // the first BGZF block), complete (plain: ends with a newline; BGZF: ends
-// with the EOF block). Fills header, bodyBegin and bodyEnd. Throws MergeError.
+// with the EOF block). Fills header, bodyBegin and bodyEnd. Throws ProgramError.
 void inspect_shard(ShardFile& shard);
 
 // Appends the shard's header and result lines, and takes its size and
@@ -42,5 +42,5 @@ void inspect_shard(ShardFile& shard);
 // left out), seven fields; at the end the first and last SNPs and the line
 // count must be what the record says. A BGZF shard's blocks are copied as
 // they are, each one checked first: its sizes, its CRC, whole lines. Reads
-// `pieceBytes` (at least a BGZF block) at a time. Throws MergeError.
+// `pieceBytes` (at least a BGZF block) at a time. Throws ProgramError.
 void copy_shard(ShardFile& shard, OutputFile& out, bool withHeader, std::size_t pieceBytes);

@@ -7,7 +7,7 @@
 #include <unordered_set>
 
 #include "files/checked_input.hpp"
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 #include "prepare/text_file.hpp"
 
 namespace {
@@ -22,7 +22,7 @@ double number(const std::string& token, const std::string& where)
     errno = 0;
     const double v = std::strtod(token.c_str(), &end);
     if (token.empty() || end != token.c_str() + token.size() || errno == ERANGE || !std::isfinite(v))
-        throw PrepareError(where + ": \"" + token + "\" is not a finite number");
+        throw ProgramError(where + ": \"" + token + "\" is not a finite number");
     return v;
 }
 
@@ -53,7 +53,7 @@ std::vector<std::size_t> sample_columns(const CovariateTable& table, const std::
     for (const std::string& id : ids) {
         const auto it = column_of.find(id);
         if (it == column_of.end())
-            throw PrepareError("the covariate file " + path + " has no column for the kept sample " + id);
+            throw ProgramError("the covariate file " + path + " has no column for the kept sample " + id);
         columns.push_back(it->second);
     }
     return columns;
@@ -73,19 +73,19 @@ CovariateTable read_covariates(const std::string& path)
             continue;
         if (table.samples.empty() && table.names.empty()) {
             if (fields.size() < 2)
-                throw PrepareError(where + " names no samples");
+                throw ProgramError(where + " names no samples");
             table.samples.assign(fields.begin() + 1, fields.end());
             for (const std::string& s : table.samples)
                 if (!seen.insert(s).second)
-                    throw PrepareError(where + " names sample " + s + " twice");
+                    throw ProgramError(where + " names sample " + s + " twice");
             seen.clear();
             continue;
         }
         if (fields.size() != table.samples.size() + 1)
-            throw PrepareError(where + " has " + std::to_string(fields.size()) + " fields, the header " +
+            throw ProgramError(where + " has " + std::to_string(fields.size()) + " fields, the header " +
                                std::to_string(table.samples.size() + 1));
         if (!seen.insert(fields[0]).second)
-            throw PrepareError(where + " repeats covariate " + fields[0]);
+            throw ProgramError(where + " repeats covariate " + fields[0]);
         std::vector<double> values;
         for (std::size_t k = 1; k < fields.size(); ++k)
             values.push_back(number(fields[k], where + " (" + fields[0] + ", " + table.samples[k - 1] + ")"));
@@ -93,7 +93,7 @@ CovariateTable read_covariates(const std::string& path)
         table.values.push_back(std::move(values));
     }
     if (table.names.empty())
-        throw PrepareError("the covariate file " + path + " holds no covariate");
+        throw ProgramError("the covariate file " + path + " holds no covariate");
     return table;
 }
 
@@ -104,7 +104,7 @@ Covariates match_covariates(const CovariateTable& table, const std::string& path
     const std::vector<std::size_t> columns = sample_columns(table, path, expression_ids, genotype_ids);
     const auto n = static_cast<Eigen::Index>(columns.size()), c = static_cast<Eigen::Index>(table.names.size());
     if (n <= c + 1)
-        throw PrepareError("the covariate file " + path + " has " + std::to_string(c) +
+        throw ProgramError("the covariate file " + path + " has " + std::to_string(c) +
                            " covariates: with the intercept they leave no residual degrees of freedom for " +
                            std::to_string(n) + " samples");
     Covariates out;
@@ -122,7 +122,7 @@ Covariates match_covariates(const CovariateTable& table, const std::string& path
         scaled.col(j).array() -= scaled.col(j).mean();
         const double norm = scaled.col(j).norm(), size = out.design.col(j).cwiseAbs().maxCoeff();
         if (!(norm > kRankTolerance * size * std::sqrt(static_cast<double>(n))))
-            throw PrepareError("the covariate " + table.names[static_cast<std::size_t>(j - 1)] + " of " + path +
+            throw ProgramError("the covariate " + table.names[static_cast<std::size_t>(j - 1)] + " of " + path +
                                " is constant over the " + std::to_string(n) + " kept samples");
         scaled.col(j) /= norm;
     }
@@ -131,10 +131,10 @@ Covariates match_covariates(const CovariateTable& table, const std::string& path
         return out;
     for (Eigen::Index j = 2; j <= c; ++j)
         if (rank_of(scaled.leftCols(j + 1)) < j + 1)
-            throw PrepareError("the covariate " + table.names[static_cast<std::size_t>(j - 1)] + " of " + path +
+            throw ProgramError("the covariate " + table.names[static_cast<std::size_t>(j - 1)] + " of " + path +
                                " is a linear combination of the intercept and the covariates before it "
                                "(collinear covariates): leave it out");
-    throw PrepareError("the covariates of " + path + " are collinear");  // unreachable: some prefix loses rank
+    throw ProgramError("the covariates of " + path + " are collinear");  // unreachable: some prefix loses rank
 }
 
 void residualise(const Covariates& covariates, Eigen::MatrixXd& y)

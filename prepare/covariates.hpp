@@ -13,7 +13,7 @@ struct CovariateTable {
     std::vector<std::vector<double>> values;  // per covariate, per file column
 };
 
-// Throws PrepareError on uneven rows, repeated names, a value that is not a
+// Throws ProgramError on uneven rows, repeated names, a value that is not a
 // finite number, or no covariate.
 CovariateTable read_covariates(const std::string& path);
 
@@ -27,7 +27,7 @@ struct Covariates {
 };
 
 // Samples are looked up by their expression IDs, or by their genotype IDs
-// when the file has none of those. Throws PrepareError naming a kept sample
+// when the file has none of those. Throws ProgramError naming a kept sample
 // the file lacks, a constant covariate, or one that is a linear combination
 // of the intercept and the covariates before it.
 Covariates match_covariates(const CovariateTable& table, const std::string& path,

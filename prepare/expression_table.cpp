@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <unordered_set>
 
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 #include "prepare/text_file.hpp"
 
 namespace {
@@ -37,7 +37,7 @@ void refuse_annotation_names(const std::vector<std::string>& header, std::size_t
                                                      "gene", "score", "length", "strand", "strd"};
     for (std::size_t k = skip; k < header.size(); ++k)
         if (annotation.count(lower(header[k])))
-            throw PrepareError("the expression file " + name + ": column " + std::to_string(k + 1) +
+            throw ProgramError("the expression file " + name + ": column " + std::to_string(k + 1) +
                                " of its header, \"" + header[k] + "\", names an annotation, not a sample; say how "
                                "many columns come before the samples with --bed-columns 4 or 6");
 }
@@ -79,12 +79,12 @@ ExpressionTable parse_expression(const std::string& text, const std::string& nam
 {
     const std::vector<std::string> lines = split_lines(text);
     if (lines.empty())
-        throw PrepareError("the expression file " + name + " is empty");
+        throw ProgramError("the expression file " + name + " is empty");
     const std::vector<std::string> header = split_tabs(lines[0]);
     const std::size_t skip = bed_columns ? bed_columns : annotation_columns(header);
     const bool bed = skip > 1;
     if (header.size() <= skip)
-        throw PrepareError("the expression file " + name + " names no samples in its header");
+        throw ProgramError("the expression file " + name + " names no samples in its header");
     if (!bed_columns)
         refuse_annotation_names(header, skip, name);
     ExpressionTable table;
@@ -92,14 +92,14 @@ ExpressionTable parse_expression(const std::string& text, const std::string& nam
     std::unordered_set<std::string> seen;
     for (const std::string& s : table.samples)
         if (!seen.insert(s).second)
-            throw PrepareError("the expression file " + name + " names sample " + s + " twice");
+            throw ProgramError("the expression file " + name + " names sample " + s + " twice");
     seen.clear();
     for (std::size_t i = 1; i < lines.size(); ++i) {
         if (lines[i].empty())
             continue;
         std::vector<std::string> fields = split_tabs(lines[i]);
         if (fields.size() != header.size())
-            throw PrepareError("the expression file " + name + " line " + std::to_string(i + 1) + " has " +
+            throw ProgramError("the expression file " + name + " line " + std::to_string(i + 1) + " has " +
                                std::to_string(fields.size()) + " fields, the header " + std::to_string(header.size()));
         Gene gene;
         gene.id = bed ? fields[3] : fields[0];
@@ -109,7 +109,7 @@ ExpressionTable parse_expression(const std::string& text, const std::string& nam
             gene.end = fields[2];
         }
         if (!seen.insert(gene.id).second)
-            throw PrepareError("the expression file " + name + " line " + std::to_string(i + 1) + " repeats gene " + gene.id);
+            throw ProgramError("the expression file " + name + " line " + std::to_string(i + 1) + " repeats gene " + gene.id);
         gene.values.assign(fields.begin() + static_cast<long>(skip), fields.end());
         table.genes.push_back(std::move(gene));
     }

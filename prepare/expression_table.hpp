@@ -23,7 +23,7 @@ struct ExpressionTable {
 
 // `name` is the file name for the messages. `bed_columns` (4 or 6) says the
 // file is a BED with that many annotation columns; 0 leaves it to the header.
-// Throws PrepareError on uneven rows, duplicate sample or gene IDs, no
+// Throws ProgramError on uneven rows, duplicate sample or gene IDs, no
 // samples, or, going by the header, a sample column named like an annotation
 // column (strand, score, ...): a layout the header rule misread.
 ExpressionTable parse_expression(const std::string& text, const std::string& name, std::size_t bed_columns = 0);

@@ -18,7 +18,7 @@ int main(int argc, char** argv)
         const Options options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
         prepare(options, begin_manifest("morv-prepare", argc, argv), std::cout);
         return 0;
-    } catch (const std::runtime_error& e) {  // PrepareError, FileError: the file and what is wrong
+    } catch (const std::runtime_error& e) {  // ProgramError, FileError: the file and what is wrong
         std::cerr << "Error: " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         std::cerr << "Error: not enough memory\n";

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 
 const char* const kUsage =
     "usage: morv-prepare --vcf FILE --expression FILE --out DIR [--sample-map FILE] [--genes FILE]\n"
@@ -18,7 +18,7 @@ long whole_number(const std::string& text, const std::string& option)
     char* end = nullptr;
     const long v = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end || v < 0)
-        throw PrepareError(option + " wants a whole number, not \"" + text + "\"");
+        throw ProgramError(option + " wants a whole number, not \"" + text + "\"");
     return v;
 }
 
@@ -28,11 +28,11 @@ Region parse_region(const std::string& text)
         return {text, 1, std::numeric_limits<long>::max()};
     const std::size_t colon = text.rfind(':'), dash = text.find('-', colon == std::string::npos ? 0 : colon);
     if (colon == std::string::npos || colon == 0 || dash == std::string::npos)
-        throw PrepareError("--region wants CHR or CHR:FROM-TO, not \"" + text + "\"");
+        throw ProgramError("--region wants CHR or CHR:FROM-TO, not \"" + text + "\"");
     Region r{text.substr(0, colon), whole_number(text.substr(colon + 1, dash - colon - 1), "--region"),
              whole_number(text.substr(dash + 1), "--region")};
     if (r.from > r.to)
-        throw PrepareError("--region " + text + " ends before it starts");
+        throw ProgramError("--region " + text + " ends before it starts");
     return r;
 }
 
@@ -44,7 +44,7 @@ Options parse_options(const std::vector<std::string>& args)
     for (std::size_t i = 0; i < args.size(); i += 2) {
         const std::string& name = args[i];
         if (i + 1 >= args.size())
-            throw PrepareError(name + " wants a value");
+            throw ProgramError(name + " wants a value");
         const std::string& value = args[i + 1];
         o.given[name] = value;
         if (name == "--vcf") o.vcf = value;
@@ -59,38 +59,38 @@ Options parse_options(const std::vector<std::string>& args)
             char* end = nullptr;
             o.filter.maf = std::strtod(value.c_str(), &end);
             if (value.empty() || *end || !(o.filter.maf >= 0 && o.filter.maf <= 0.5))
-                throw PrepareError("--maf wants a number from 0 to 0.5, not \"" + value + "\"");
+                throw ProgramError("--maf wants a number from 0 to 0.5, not \"" + value + "\"");
         } else if (name == "--scale") {
             if (value == "log2") o.scale = Scale::log2;
             else if (value == "log10") o.scale = Scale::log10;
             else if (value == "ln") o.scale = Scale::ln;
-            else throw PrepareError("--scale wants log2, log10 or ln, not \"" + value + "\"");
+            else throw ProgramError("--scale wants log2, log10 or ln, not \"" + value + "\"");
         } else if (name == "--transform") {
             if (value == "log") o.values.transform = Transform::log;
             else if (value == "int") o.values.transform = Transform::inverse_normal;
-            else throw PrepareError("--transform wants log or int, not \"" + value + "\"");
+            else throw ProgramError("--transform wants log or int, not \"" + value + "\"");
         } else if (name == "--pseudocount") {
             char* end = nullptr;
             o.values.pseudocount = std::strtod(value.c_str(), &end);
             o.values.pseudocountGiven = true;
             if (value.empty() || *end || !(o.values.pseudocount > 0) || !std::isfinite(o.values.pseudocount))
-                throw PrepareError("--pseudocount wants a number above 0, not \"" + value + "\"");
+                throw ProgramError("--pseudocount wants a number above 0, not \"" + value + "\"");
         } else if (name == "--covariates") {
             o.covariates = value;
         } else if (name == "--bed-columns") {
             if (value != "4" && value != "6")
-                throw PrepareError("--bed-columns wants 4 or 6, not \"" + value + "\"");
+                throw ProgramError("--bed-columns wants 4 or 6, not \"" + value + "\"");
             o.bed_columns = value == "4" ? 4 : 6;
         } else
-            throw PrepareError("unknown option " + name);
+            throw ProgramError("unknown option " + name);
     }
     if (o.vcf.empty() || o.expression.empty() || o.out.empty())
-        throw PrepareError("--vcf, --expression and --out are required");
+        throw ProgramError("--vcf, --expression and --out are required");
     // Residualised log values are heavy-tailed: ranks are what calibrates
     // the tests, so covariates bring the rank transform unless told otherwise.
     if (!o.given.count("--transform") && !o.covariates.empty())
         o.values.transform = Transform::inverse_normal;
     if (o.values.pseudocountGiven && o.values.transform == Transform::inverse_normal && o.covariates.empty())
-        throw PrepareError("--pseudocount changes nothing under --transform int (it keeps every rank); leave it out");
+        throw ProgramError("--pseudocount changes nothing under --transform int (it keeps every rank); leave it out");
     return o;
 }

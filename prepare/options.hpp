@@ -20,5 +20,5 @@ struct Options {
 
 extern const char* const kUsage;
 
-// The arguments after the program name. Throws PrepareError on a bad option.
+// The arguments after the program name. Throws ProgramError on a bad option.
 Options parse_options(const std::vector<std::string>& args);

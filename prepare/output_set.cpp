@@ -9,7 +9,7 @@
 #include "files/checksum.hpp"
 #include "files/file_error.hpp"
 #include "files/output_path.hpp"
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 
 namespace {
 
@@ -120,7 +120,7 @@ void OutputSet::write(const std::string& name, const std::function<void(const Pu
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (ec || !std::filesystem::is_directory(dir_))
-            throw PrepareError("cannot create the output folder " + dir_);
+            throw ProgramError("cannot create the output folder " + dir_);
     }
     // The hidden name is ours: whatever has it (left by a killed run) goes,
     // and "x" makes sure no link or FIFO put there in between is followed.
@@ -128,7 +128,7 @@ void OutputSet::write(const std::string& name, const std::function<void(const Pu
     ::unlink(temp.c_str());
     std::FILE* file = std::fopen(temp.c_str(), "wx");
     if (!file)
-        throw PrepareError("cannot write " + temp);
+        throw ProgramError("cannot write " + temp);
     Written w{name, 0, ""};
     Checksum sum;
     bool ok = true;
@@ -146,7 +146,7 @@ void OutputSet::write(const std::string& name, const std::function<void(const Pu
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
         std::remove(temp.c_str());
-        throw PrepareError("cannot write " + temp);
+        throw ProgramError("cannot write " + temp);
     }
     w.checksum = sum.hex();
     written_.push_back(std::move(w));

@@ -38,7 +38,7 @@ public:
     OutputSet& operator=(const OutputSet&) = delete;
 
     // Writes the temporary of `name` (the folder is created first if need
-    // be): `fill` hands each piece to `put`. Throws PrepareError.
+    // be): `fill` hands each piece to `put`. Throws ProgramError.
     void write(const std::string& name, const std::function<void(const Put&)>& fill);
     // {"NAME": {"path", "size", "checksum"}} of each file written so far.
     Manifest outputs() const;

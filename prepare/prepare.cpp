@@ -6,9 +6,9 @@
 
 #include "files/checked_input.hpp"
 #include "files/checksum.hpp"
+#include "files/program_error.hpp"
 #include "prepare/covariates.hpp"
 #include "prepare/near_duplicates.hpp"
-#include "prepare/prepare_error.hpp"
 #include "prepare/sample_match.hpp"
 #include "prepare/writer.hpp"
 
@@ -157,9 +157,9 @@ void prepare(const Options& o, Manifest manifest, std::ostream& out)
     transform_genes(genes, values);
     const Genotypes genotypes = vcf.read(samples.vcf_columns, o.filter);
     if (genotypes.snps.empty())
-        throw PrepareError("no SNP of " + o.vcf + " passed the filters" + region_hint(o, genotypes.contigs));
+        throw ProgramError("no SNP of " + o.vcf + " passed the filters" + region_hint(o, genotypes.contigs));
     if (genes.rows.empty())
-        throw PrepareError("no gene of " + o.expression + " passed the filters");
+        throw ProgramError("no gene of " + o.expression + " passed the filters");
     const NearDuplicates duplicates = near_duplicates(genes.values);
     write_outputs(outputs, samples, genotypes, table, genes);
     // The manifest is one of the set, so it always describes the files beside it.

@@ -3,7 +3,7 @@
 #include <unordered_map>
 
 #include "files/checked_input.hpp"
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 #include "prepare/text_file.hpp"
 
 namespace {
@@ -39,10 +39,10 @@ SampleMatch match_samples(const std::vector<std::string>& vcf, const std::vector
         match.expression_ids.push_back(id);
     }
     if (!overlap)
-        throw PrepareError("no sample is in both files; the VCF has " + first_three(vcf) + "; the expression file has " +
+        throw ProgramError("no sample is in both files; the VCF has " + first_three(vcf) + "; the expression file has " +
                            first_three(expression));
     if (match.vcf_columns.empty())
-        throw PrepareError("no sample of both files is in the --samples list");
+        throw ProgramError("no sample of both files is in the --samples list");
     match.dropped_genotype = vcf.size() - match.vcf_columns.size();
     match.dropped_expression = expression.size() - match.vcf_columns.size();
     return match;
@@ -68,9 +68,9 @@ std::map<std::string, std::string> read_sample_map(const std::string& path)
         if (fields.empty())
             continue;
         if (fields.size() != 2)
-            throw PrepareError(where + " does not hold two IDs");
+            throw ProgramError(where + " does not hold two IDs");
         if (!map.emplace(fields[0], fields[1]).second || !targets.insert(fields[1]).second)
-            throw PrepareError(where + " repeats an ID");
+            throw ProgramError(where + " repeats an ID");
     }
     return map;
 }

@@ -15,7 +15,7 @@ struct SampleMatch {
 
 // `map` takes a VCF ID to its expression ID (unmapped IDs stand for
 // themselves); `listed`, when not empty, keeps only those VCF IDs. Throws
-// PrepareError when no sample is in both, naming a few of each side.
+// ProgramError when no sample is in both, naming a few of each side.
 SampleMatch match_samples(const std::vector<std::string>& vcf, const std::vector<std::string>& expression,
                           const std::map<std::string, std::string>& map, const std::set<std::string>& listed);
 

@@ -11,7 +11,7 @@
 #include <unordered_set>
 
 #include "files/checked_input.hpp"
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 #include "prepare/text_file.hpp"
 
 struct VcfFile::Handles {
@@ -66,9 +66,9 @@ std::string repeated_sample(const std::string& path)
     return repeated;
 }
 
-PrepareError no_end_block(const std::string& path)
+ProgramError no_end_block(const std::string& path)
 {
-    return PrepareError("the VCF file " + missing_end_block(path));
+    return ProgramError("the VCF file " + missing_end_block(path));
 }
 
 // BGZF ends with an empty block. Without it the file was cut short (or had
@@ -82,7 +82,7 @@ bool check_end_block(htsFile* file, const std::string& path)
     case 1: return false;
     case 2: return true;
     case 0: throw no_end_block(path);
-    default: throw PrepareError("cannot read the VCF file " + path);
+    default: throw ProgramError("cannot read the VCF file " + path);
     }
 }
 
@@ -133,35 +133,35 @@ VcfFile::VcfFile(const std::string& path) : path_(path), handles_(std::make_uniq
     hts_set_log_level(HTS_LOG_OFF);  // our one-line messages say what went wrong
     handles_->file = hts_open(path.c_str(), "r");
     if (!handles_->file)
-        throw PrepareError("cannot open the VCF file " + path);
+        throw ProgramError("cannot open the VCF file " + path);
     const htsFormat* format = hts_get_format(handles_->file);
     if (format->format != vcf && format->format != bcf) {
         if (format->compression == gzip || format->compression == bgzf)
             read_through(path);
-        throw PrepareError("the file " + path + " is not VCF or BCF");
+        throw ProgramError("the file " + path + " is not VCF or BCF");
     }
     checkEndBlockLater_ = check_end_block(handles_->file, path);
     handles_->header = bcf_hdr_read(handles_->file);
     if (!handles_->header) {
         if (compressed_data_fail(handles_->file))
-            throw PrepareError("the VCF file " + path + " is damaged or cut short in its header");
+            throw ProgramError("the VCF file " + path + " is damaged or cut short in its header");
         const std::string repeated = repeated_sample(path);
         if (!repeated.empty())
-            throw PrepareError("the VCF file " + path + " names sample " + repeated + " twice");
-        throw PrepareError("the VCF file " + path + " has a malformed header");
+            throw ProgramError("the VCF file " + path + " names sample " + repeated + " twice");
+        throw ProgramError("the VCF file " + path + " has a malformed header");
     }
     const int n = bcf_hdr_nsamples(handles_->header);
     if (n == 0)
-        throw PrepareError("the VCF file " + path + " has no samples");
+        throw ProgramError("the VCF file " + path + " has no samples");
     std::unordered_set<std::string> seen;
     for (int i = 0; i < n; ++i) {
         samples_.emplace_back(handles_->header->samples[i]);
         if (!seen.insert(samples_.back()).second)
-            throw PrepareError("the VCF file " + path + " names sample " + samples_.back() + " twice");
+            throw ProgramError("the VCF file " + path + " names sample " + samples_.back() + " twice");
     }
     if (bcf_hdr_id2int(handles_->header, BCF_DT_ID, "GT") < 0 ||
         !bcf_hdr_idinfo_exists(handles_->header, BCF_HL_FMT, bcf_hdr_id2int(handles_->header, BCF_DT_ID, "GT")))
-        throw PrepareError("the VCF file " + path + " declares no GT field");
+        throw ProgramError("the VCF file " + path + " declares no GT field");
 }
 
 VcfFile::~VcfFile() = default;
@@ -302,9 +302,9 @@ bool VcfFile::next(bcf1_t* record, std::size_t number)
     return true;
 }
 
-PrepareError VcfFile::damaged(std::size_t number) const
+ProgramError VcfFile::damaged(std::size_t number) const
 {
-    return PrepareError("the VCF file " + path_ + " is damaged or cut short: reading stopped at record " +
+    return ProgramError("the VCF file " + path_ + " is damaged or cut short: reading stopped at record " +
                         std::to_string(number));
 }
 
@@ -312,5 +312,5 @@ void VcfFile::refuse_record(std::size_t number, const std::string& message)
 {
     if (compressed_data_fail(handles_->file))
         throw damaged(number);
-    throw PrepareError(message);
+    throw ProgramError(message);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "prepare/prepare_error.hpp"
+#include "files/program_error.hpp"
 
 typedef struct bcf1_t bcf1_t;
 
@@ -56,12 +56,12 @@ public:
 
 private:
     // Reads the next record into `record` (its number counts from 1): false at
-    // the end. Throws PrepareError when the file is damaged or the record malformed.
+    // the end. Throws ProgramError when the file is damaged or the record malformed.
     bool next(bcf1_t* record, std::size_t number);
     std::string record_name(const bcf1_t* record, std::size_t number) const;  // "the VCF file F record N (chrom:pos)"
     // Throws `message`, or that the file is damaged when its compressed data fail.
     [[noreturn]] void refuse_record(std::size_t number, const std::string& message);
-    PrepareError damaged(std::size_t number) const;  // the file is damaged or cut short
+    ProgramError damaged(std::size_t number) const;  // the file is damaged or cut short
 
     struct Handles;
     std::string path_;

@@ -13,6 +13,6 @@
 extern const std::vector<std::string> kOutputNames;
 
 // Writes all but the manifest into `out`, to be committed with it. Throws
-// PrepareError.
+// ProgramError.
 void write_outputs(OutputSet& out, const SampleMatch& samples, const Genotypes& genotypes,
                    const ExpressionTable& table, const KeptGenes& genes);

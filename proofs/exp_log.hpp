@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 // Sweeps that hold one level's exact exp and log to the C library, bit for
 // bit, on inputs concentrated where the evaluation can go wrong: special

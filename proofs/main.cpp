@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fast/kernels.hpp"
 #include "proofs/exp_log.hpp"
 #include "proofs/tails_format.hpp"
 #include "simd/isa.hpp"
-#include "simd/kernels.hpp"
 
 namespace {
 

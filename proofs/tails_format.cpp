@@ -14,8 +14,7 @@
 
 #include "exact/chi_squared_tail.hpp"
 #include "exact/fixed_format.hpp"
-#include "fast/log_batch.hpp"
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 #include "fast/mc_quick.hpp"
 #include "stats/mean_cov.hpp"
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <ostream>
 
-#include "report/report_error.hpp"
+#include "files/program_error.hpp"
 
 namespace {
 
@@ -14,7 +14,7 @@ std::vector<std::string> read_table(const std::string& path, std::size_t fields,
 {
     std::ifstream in(path);
     if (!in)
-        throw ReportError("cannot open " + path);
+        throw ProgramError("cannot open " + path);
     std::vector<std::string> rows;
     std::string line;
     for (unsigned long number = 1; std::getline(in, line); ++number) {
@@ -25,19 +25,19 @@ std::vector<std::string> read_table(const std::string& path, std::size_t fields,
             tabs += c == '\t';
         const std::string where = path + " line " + std::to_string(number) + ": ";
         if (tabs + 1 != fields)
-            throw ReportError(where + "expected " + std::to_string(fields) + " tab-separated fields");
+            throw ProgramError(where + "expected " + std::to_string(fields) + " tab-separated fields");
         if (number == 1)
             continue;
         const std::size_t first = line.find('\t');
         if (line.substr(0, first) != std::to_string(rows.size()))
-            throw ReportError(where + "the index is not " + std::to_string(rows.size()));
+            throw ProgramError(where + "the index is not " + std::to_string(rows.size()));
         std::size_t end = first;
         for (std::size_t k = 0; k < keep && end != std::string::npos; ++k)
             end = line.find('\t', end + 1);
         rows.push_back(line.substr(first + 1, end == std::string::npos ? end : end - first - 1));
     }
     if (in.bad())
-        throw ReportError("cannot read " + path);
+        throw ProgramError("cannot read " + path);
     return rows;
 }
 
@@ -45,7 +45,7 @@ const std::string& lookup(const std::vector<std::string>& table, unsigned long i
                           const ResultReader& reader, const std::string& results)
 {
     if (index >= table.size())
-        throw ReportError(results + " line " + std::to_string(reader.line_number()) + ": " + what + " index " +
+        throw ProgramError(results + " line " + std::to_string(reader.line_number()) + ": " + what + " index " +
                           std::to_string(index) + " is beyond the " + std::to_string(table.size()) +
                           " rows of the prepared table");
     return table[index];
@@ -67,7 +67,7 @@ void set_flags(AnnotateFilter& filter, const std::string& list)
         const std::size_t comma = list.find(',', start);
         const std::string flag = list.substr(start, comma == std::string::npos ? comma : comma - start);
         if (flag != "0" && flag != "1" && flag != "2")
-            throw ReportError("--flags takes a comma-separated list of 0, 1 and 2, not '" + list + "'");
+            throw ProgramError("--flags takes a comma-separated list of 0, 1 and 2, not '" + list + "'");
         filter.flags[flag[0] - '0'] = true;
         if (comma == std::string::npos)
             break;
@@ -103,5 +103,5 @@ void annotate(const std::string& results, const PreparedTables& tables, const An
         out << '\n';
     }
     if (!out.flush())
-        throw ReportError("cannot write the output");
+        throw ProgramError("cannot write the output");
 }

@@ -9,7 +9,7 @@
 
 #include <boost/math/distributions/fisher_f.hpp>
 
-#include "report/report_error.hpp"
+#include "files/program_error.hpp"
 
 const char* const kEffectColumns = "\tn0\tn1\tn2\tr0\tr1\tr2\tgene1_log10p\tgene2_log10p";
 
@@ -29,20 +29,20 @@ unsigned long for_each_line(const std::string& path, Take take)
 {
     std::ifstream in(path);
     if (!in)
-        throw ReportError("cannot open " + path);
+        throw ProgramError("cannot open " + path);
     std::string line;
     unsigned long number = 0;
     while (std::getline(in, line))
         take(line, ++number);
     if (in.bad())
-        throw ReportError("cannot read " + path);
+        throw ProgramError("cannot read " + path);
     return number;
 }
 
 void check_rows(const std::string& path, std::size_t lines, const std::string& table, std::size_t rows)
 {
     if (lines != rows)
-        throw ReportError(path + " has " + std::to_string(lines) + " lines, but " + table + " has " +
+        throw ProgramError(path + " has " + std::to_string(lines) + " lines, but " + table + " has " +
                           std::to_string(rows) + " rows");
 }
 
@@ -51,7 +51,7 @@ std::vector<char> read_alleles(const std::string& path)
     std::vector<char> refs;
     for_each_line(path, [&](const std::string& line, unsigned long number) {
         if (line.size() != 1)
-            throw ReportError(at(path, number) + "expected one allele letter");
+            throw ProgramError(at(path, number) + "expected one allele letter");
         refs.push_back(line[0]);
     });
     return refs;
@@ -66,14 +66,14 @@ std::vector<unsigned char> read_classes(const std::string& path, const std::vect
     std::vector<unsigned char> bySample;
     samples = for_each_line(path, [&](const std::string& line, unsigned long number) {
         if (line.size() != width)
-            throw ReportError(at(path, number) + std::to_string(line.size()) + " characters, not the " +
+            throw ProgramError(at(path, number) + std::to_string(line.size()) + " characters, not the " +
                               std::to_string(width) + " of two alleles and two tabs for each of the " +
                               std::to_string(refs.size()) + " SNPs of allele.txt");
         for (std::size_t j = 0; j < refs.size(); ++j)
             bySample.push_back((line[4 * j] != refs[j]) + (line[4 * j + 2] != refs[j]));
     });
     if (samples == 0)
-        throw ReportError(path + " holds no sample");
+        throw ProgramError(path + " holds no sample");
     std::vector<unsigned char> bySnp(bySample.size());
     for (std::size_t s = 0; s < samples; ++s)
         for (std::size_t j = 0; j < refs.size(); ++j)
@@ -91,13 +91,13 @@ std::vector<double> read_logs(const std::string& path, std::size_t samples)
             char* end = nullptr;
             const double v = std::strtod(line.c_str() + start, &end);
             if (end != line.c_str() + stop || !(v > 0) || !std::isfinite(v))
-                throw ReportError(at(path, number) + "value " + std::to_string(count + 1) + " '" +
+                throw ProgramError(at(path, number) + "value " + std::to_string(count + 1) + " '" +
                                   line.substr(start, stop - start) + "' is not a positive number");
             logs.push_back(std::log10(v));
             start = stop + 1;
         }
         if (count != samples)
-            throw ReportError(at(path, number) + std::to_string(count) + " values, but genotype.txt has " +
+            throw ProgramError(at(path, number) + std::to_string(count) + " values, but genotype.txt has " +
                               std::to_string(samples) + " samples");
     });
     return logs;

@@ -13,7 +13,7 @@ struct EffectTables {
     std::vector<double> logs;            // logs[gene * samples + s]
 };
 
-// Reads DIR/allele.txt, genotype.txt and expression.txt. Throws ReportError
+// Reads DIR/allele.txt, genotype.txt and expression.txt. Throws ProgramError
 // naming the file (and line) when they disagree with each other or with the
 // `snps` and `genes` rows of snps.tsv and genes.tsv.
 EffectTables read_effect_tables(const std::string& dir, std::size_t snps, std::size_t genes);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "report/report_error.hpp"
+#include "files/program_error.hpp"
 
 std::map<std::string, std::string> parse_options(int argc, const char* const* argv,
                                                  const std::vector<std::string>& known,
@@ -21,15 +21,15 @@ std::map<std::string, std::string> parse_options(int argc, const char* const* ar
             throw HelpAsked{usage};
         const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
         if (!flag && std::find(known.begin(), known.end(), name) == known.end())
-            throw ReportError("unknown option '" + name + "' (usage: " + usage + ")");
+            throw ProgramError("unknown option '" + name + "' (usage: " + usage + ")");
         if (!flag && i + 1 == argc)
-            throw ReportError("option " + name + " needs a value (usage: " + usage + ")");
+            throw ProgramError("option " + name + " needs a value (usage: " + usage + ")");
         if (!options.emplace(name, flag ? "" : argv[++i]).second)
-            throw ReportError("option " + name + " given twice (usage: " + usage + ")");
+            throw ProgramError("option " + name + " given twice (usage: " + usage + ")");
     }
     for (const std::string& name : required)
         if (!options.count(name))
-            throw ReportError("option " + name + " is required (usage: " + usage + ")");
+            throw ProgramError("option " + name + " is required (usage: " + usage + ")");
     return options;
 }
 
@@ -38,7 +38,7 @@ double p_limit(const std::string& text, const std::string& option)
     char* end = nullptr;
     const double p = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(p > 0) || !std::isfinite(p))
-        throw ReportError(option + " needs a p-value above 0, not '" + text + "'");
+        throw ProgramError(option + " needs a p-value above 0, not '" + text + "'");
     return p;
 }
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "files/file_error.hpp"
-#include "report/report_error.hpp"
+#include "files/program_error.hpp"
 
 ResultOrigin read_result_origin(const std::string& results, std::vector<std::string>& warnings)
 {
@@ -16,7 +16,7 @@ ResultOrigin read_result_origin(const std::string& results, std::vector<std::str
             o.omitPruned = manifest_get<bool>(o.manifest, "omit_pruned", path);
         }
     } catch (const FileError& e) {
-        throw ReportError(e.what());
+        throw ProgramError(e.what());
     }
     if (!o.known)
         warnings.push_back(results + " has no manifest (" + path +
@@ -36,7 +36,7 @@ void check_prepared_folder(const ResultOrigin& origin, const std::string& result
     try {
         preparedKnown = read_manifest_at(preparedPath, prepared);
     } catch (const FileError& e) {
-        throw ReportError(e.what());
+        throw ProgramError(e.what());
     }
     if (!preparedKnown) {
         warnings.push_back(dir + " has no manifest (" + preparedPath + "; prepared by an older morv-prepare?): "
@@ -60,7 +60,7 @@ void check_prepared_folder(const ResultOrigin& origin, const std::string& result
             continue;
         }
         if (!same_contents(used, made))
-            throw ReportError("the prepared folder " + dir + " is not the one whose files " + results +
+            throw ProgramError("the prepared folder " + dir + " is not the one whose files " + results +
                               " was run on: the run read the " + role + " file " + describe_contents(used) + ", but " +
                               dir + " made " + describe_contents(made) + " (use the --prepared folder of that run)");
     }

@@ -15,12 +15,12 @@ struct ResultOrigin {
 };
 
 // Reads `results`' manifest; adds to `warnings` what cannot be checked or
-// looks partial. Throws ReportError when the manifest is malformed.
+// looks partial. Throws ProgramError when the manifest is malformed.
 ResultOrigin read_result_origin(const std::string& results, std::vector<std::string>& warnings);
 
 // morv-annotate names indices by the tables of a prepared folder: the folder
 // must be the one whose genotype, expression and allele files the run read.
-// Throws ReportError naming the file that differs; adds a warning when either
+// Throws ProgramError naming the file that differs; adds a warning when either
 // side has no manifest to compare.
 void check_prepared_folder(const ResultOrigin& origin, const std::string& results, const std::string& dir,
                            std::vector<std::string>& warnings);

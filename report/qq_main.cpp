@@ -7,11 +7,11 @@
 #include "files/checksum.hpp"
 #include "files/file_error.hpp"
 #include "files/output_path.hpp"
+#include "files/program_error.hpp"
 #include "report/options.hpp"
 #include "report/provenance.hpp"
 #include "report/qq.hpp"
 #include "report/qq_plot.hpp"
-#include "report/report_error.hpp"
 
 namespace {
 
@@ -20,7 +20,7 @@ namespace {
 void refuse_truncated(const ResultOrigin& origin, const std::string& results)
 {
     if (origin.known && origin.omitPruned)
-        throw ReportError(results + " was written with --omit-pruned: it holds only the pairs whose MC p-value is "
+        throw ProgramError(results + " was written with --omit-pruned: it holds only the pairs whose MC p-value is "
                                     "below the threshold, and lambda or a QQ plot over those means nothing; run morv "
                                     "without --omit-pruned for them");
 }
@@ -62,15 +62,15 @@ int main(int argc, char** argv)
         const std::string results = options.at("--results"), png = options.at("--out");
         for (const std::string& path : {png, manifest_path(png)})
             if (const std::string why = why_not_replaceable(path, "--out"); !why.empty())
-                throw ReportError(why);
+                throw ProgramError(why);
         std::vector<std::string> warnings;
         const ResultOrigin origin = read_result_origin(results, warnings);
         refuse_truncated(origin, results);
         const QQSeries q = read_qq_series(results, !origin.complete);
         if (q.lines == 0)
-            throw ReportError(results + " holds no result lines: there is nothing to plot");
+            throw ProgramError(results + " holds no result lines: there is nothing to plot");
         if (q.mc.tested == 0)
-            throw ReportError(results + " holds no MC p-value below 1 (every one is morv's stand-in 1 or 2 for a "
+            throw ProgramError(results + " holds no MC p-value below 1 (every one is morv's stand-in 1 or 2 for a "
                                         "pair it could not test): there is nothing to plot");
         if (!origin.known && q.pruned_by_mc == 0)
             warnings.push_back(results + " holds no line of flag 0: if it was written with --omit-pruned, lambda MC "
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
         try {
             write_manifest(manifest_path(png), plot_manifest(argc, argv, results, q));
         } catch (const FileError& e) {
-            throw ReportError(e.what());
+            throw ProgramError(e.what());
         }
     });
 }

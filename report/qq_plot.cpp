@@ -11,7 +11,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "report/report_error.hpp"
+#include "files/program_error.hpp"
 
 extern char** environ;
 
@@ -25,7 +25,7 @@ struct ScratchDir {
     {
         char name[] = "/tmp/morv-qq.XXXXXX";
         if (!mkdtemp(name))
-            throw ReportError(std::string("cannot create a scratch directory: ") + std::strerror(errno));
+            throw ProgramError(std::string("cannot create a scratch directory: ") + std::strerror(errno));
         path = name;
     }
     ~ScratchDir()
@@ -39,7 +39,7 @@ struct ScratchDir {
         files.push_back(path + "/" + name);
         std::ofstream out(files.back());
         if (!(out << text) || !out.flush())
-            throw ReportError("cannot write " + files.back());
+            throw ProgramError("cannot write " + files.back());
         return files.back();
     }
 };
@@ -119,13 +119,13 @@ void run_gnuplot(const std::string& script)
     pid_t pid;
     const int failed = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
     if (failed)
-        throw ReportError(std::string("cannot run gnuplot (install gnuplot-nox): ") + std::strerror(failed));
+        throw ProgramError(std::string("cannot run gnuplot (install gnuplot-nox): ") + std::strerror(failed));
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
-            throw ReportError("lost the gnuplot process");
+            throw ProgramError("lost the gnuplot process");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw ReportError("gnuplot failed drawing the plot");
+        throw ProgramError("gnuplot failed drawing the plot");
 }
 
 }  // namespace
@@ -141,6 +141,6 @@ void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png, co
     run_gnuplot(dir.write("qq.gp", script_of(curves, data, partial, title, subtitle)));
     if (std::rename(partial.c_str(), png.c_str()) != 0) {
         std::remove(partial.c_str());
-        throw ReportError("cannot write " + png + ": " + std::strerror(errno));
+        throw ProgramError("cannot write " + png + ": " + std::strerror(errno));
     }
 }

@@ -15,7 +15,7 @@ struct QQCurve {
 
 // Draws the curves and the diagonal into `png` with gnuplot, run as a child
 // process on a generated script; the image appears under its name only when
-// complete. `title` and `subtitle` head the plot. Throws ReportError when
+// complete. `title` and `subtitle` head the plot. Throws ProgramError when
 // gnuplot is missing or fails.
 void draw_qq_plot(const std::vector<QQCurve>& curves, const std::string& png, const std::string& title = "QQ plot of the morv p-values",
                   const std::string& subtitle = "");

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "files/file_error.hpp"
-#include "report/report_error.hpp"
+#include "files/program_error.hpp"
 
 namespace {
 
@@ -44,11 +44,11 @@ unsigned long index_of(std::string_view s, const char* what)
     unsigned long v = 0;
     for (char c : s) {
         if (!digits || !is_digit(c))
-            throw ReportError(std::string(what) + " index '" + std::string(s) + "' is not a non-negative integer");
+            throw ProgramError(std::string(what) + " index '" + std::string(s) + "' is not a non-negative integer");
         v = v * 10 + static_cast<unsigned long>(c - '0');
     }
     if (!digits || v > kMaxIndex)
-        throw ReportError(std::string(what) + " index '" + std::string(s) + "' is not a non-negative integer");
+        throw ProgramError(std::string(what) + " index '" + std::string(s) + "' is not a non-negative integer");
     return v;
 }
 
@@ -56,7 +56,7 @@ unsigned long index_of(std::string_view s, const char* what)
 void check_value(std::string_view s, bool placeholder, const char* column)
 {
     if (placeholder ? s != "1.0" : !is_fixed(s))
-        throw ReportError(std::string(column) + " value '" + std::string(s) + "' is not " +
+        throw ProgramError(std::string(column) + " value '" + std::string(s) + "' is not " +
                           (placeholder ? "the placeholder 1.0 this flag needs" : "a number as morv prints it"));
 }
 
@@ -75,7 +75,7 @@ void check_header_line(int number, std::string_view text)
     else
         ok = text == kColumns;
     if (!ok)
-        throw ReportError("not a morv result header line");
+        throw ProgramError("not a morv result header line");
 }
 
 ResultRecord parse_result_line(std::string_view text)
@@ -92,21 +92,21 @@ ResultRecord parse_result_line(std::string_view text)
         start = tab + 1;
     }
     if (count != 7)
-        throw ReportError("expected 7 tab-separated fields, found " + std::to_string(count));
+        throw ProgramError("expected 7 tab-separated fields, found " + std::to_string(count));
     ResultRecord r;
     r.snp = index_of(field[0], "SNP");
     r.gene1 = index_of(field[1], "gene 1");
     r.gene2 = index_of(field[2], "gene 2");
     r.flag_text = field[3];
     if (field[3] != "0" && field[3] != "1" && field[3] != "2")
-        throw ReportError("flag '" + std::string(field[3]) + "' is not 0, 1 or 2");
+        throw ProgramError("flag '" + std::string(field[3]) + "' is not 0, 1 or 2");
     r.flag = field[3][0] - '0';
     if (!is_fixed(field[4]))
-        throw ReportError("MC value '" + std::string(field[4]) + "' is not a number as morv prints it");
+        throw ProgramError("MC value '" + std::string(field[4]) + "' is not a number as morv prints it");
     check_value(field[5], r.flag == 0, "LDA");
     check_value(field[6], r.flag != 1, "IT");
     if (r.gene1 >= r.gene2)
-        throw ReportError("gene 1 index " + std::to_string(r.gene1) + " is not below gene 2 index " +
+        throw ProgramError("gene 1 index " + std::to_string(r.gene1) + " is not below gene 2 index " +
                           std::to_string(r.gene2));
     r.mc = field[4];
     r.lda = field[5];
@@ -116,9 +116,9 @@ ResultRecord parse_result_line(std::string_view text)
     // log10 of a p-value is at most 0; the MC test's stand-in 2 (a degenerate
     // class covariance) is the one value above.
     if (r.log10_mc > 0 && r.mc != kDegenerateMc)
-        throw ReportError("MC value '" + std::string(r.mc) + "' is the log10 of a p-value above 1");
+        throw ProgramError("MC value '" + std::string(r.mc) + "' is the log10 of a p-value above 1");
     if (r.log10_it > 0)
-        throw ReportError("IT value '" + std::string(r.it) + "' is the log10 of a p-value above 1");
+        throw ProgramError("IT value '" + std::string(r.it) + "' is the log10 of a p-value above 1");
     return r;
 }
 
@@ -145,10 +145,10 @@ void check_flag_against_threshold(const ResultRecord& r, const ThresholdBounds& 
     constexpr double kHalf = 0.5e-6;  // of the printed log10 p
     const bool passed = r.flag != 0;
     if (passed && r.log10_mc - kHalf >= b.high)
-        throw ReportError("flag " + std::string(r.flag_text) + " says the pair passed the MC test, but its MC value " +
+        throw ProgramError("flag " + std::string(r.flag_text) + " says the pair passed the MC test, but its MC value " +
                           std::string(r.mc) + " is not below the threshold of the header");
     if (!passed && r.log10_mc + kHalf < b.low)
-        throw ReportError("flag 0 says the MC test stopped the pair, but its MC value " + std::string(r.mc) +
+        throw ProgramError("flag 0 says the MC test stopped the pair, but its MC value " + std::string(r.mc) +
                           " is below the threshold of the header");
 }
 
@@ -159,7 +159,7 @@ ResultReader::ResultReader(const std::string& path, bool partial) try : file_(pa
             fail("the file ends before its three header lines");
         try {
             check_header_line(number, line_);
-        } catch (const ReportError& e) {
+        } catch (const ProgramError& e) {
             fail(e.what());
         }
         if (number == 2) {
@@ -168,12 +168,12 @@ ResultReader::ResultReader(const std::string& path, bool partial) try : file_(pa
         }
     }
 } catch (const FileError& e) {
-    throw ReportError(e.what());
+    throw ProgramError(e.what());
 }
 
 void ResultReader::fail(const std::string& what) const
 {
-    throw ReportError(path_ + " line " + std::to_string(line_number_) + ": " + what);
+    throw ProgramError(path_ + " line " + std::to_string(line_number_) + ": " + what);
 }
 
 bool ResultReader::read_line()
@@ -187,7 +187,7 @@ bool ResultReader::read_line()
             try {
                 got = file_.read(buffer_, sizeof buffer_);
             } catch (const FileError& e) {
-                throw ReportError(e.what());
+                throw ProgramError(e.what());
             }
             pos_ = 0;
             end_ = got;
@@ -221,7 +221,7 @@ bool ResultReader::next(ResultRecord& record)
     try {
         record = parse_result_line(line_);
         check_flag_against_threshold(record, bounds_);
-    } catch (const ReportError& e) {
+    } catch (const ProgramError& e) {
         fail(e.what());
     }
     return true;

@@ -17,10 +17,10 @@ struct ResultRecord {
     double log10_it = 0;  // only when flag == 1: the other flags carry a placeholder
 };
 
-// Checks header line `number` (1 to 3) of a result file; throws ReportError.
+// Checks header line `number` (1 to 3) of a result file; throws ProgramError.
 void check_header_line(int number, std::string_view text);
 
-// Parses one result line (without its newline); throws ReportError saying
+// Parses one result line (without its newline); throws ProgramError saying
 // what is wrong, without the line number: not morv's format, gene 1 not
 // below gene 2, a p-value above 1 (but for morv's stand-in 2 in the MC
 // column).
@@ -34,7 +34,7 @@ struct ThresholdBounds {
 ThresholdBounds threshold_bounds(std::string_view thresholdLine);
 
 // A line's flag must agree with the threshold: a pair passed the MC test
-// (flag 1 or 2) exactly when its p-value is below it. Throws ReportError
+// (flag 1 or 2) exactly when its p-value is below it. Throws ProgramError
 // when the printed values rule that out.
 void check_flag_against_threshold(const ResultRecord& record, const ThresholdBounds& bounds);
 

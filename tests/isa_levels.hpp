@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 class IsaLevel : public testing::TestWithParam<Isa> {
 protected:

@@ -10,6 +10,7 @@
 
 #include "driver/result_file.hpp"
 #include "simd/isa.hpp"
+#include "stats/cascade.hpp"
 #include "tests/support.hpp"
 
 namespace {

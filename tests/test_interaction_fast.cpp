@@ -12,6 +12,7 @@
 #include "linalg/math"
 #include "linalg/small_lu.hpp"
 #include "stats/interaction.hpp"
+#include "tests/isa_levels.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -61,12 +62,8 @@ TEST(SmallLu, MatchesLibraryOnHandPickedSingularAndTiedMatrices)
 }
 
 // Each level's kernels; a level this CPU lacks is skipped, never passed.
-struct Level : testing::TestWithParam<Isa> {
-    void SetUp() override { if (!isa_supported(GetParam())) GTEST_SKIP() << "no " << isa_name(GetParam()) << " here"; }
-    const Kernels& kernels() const { return kernels_for(GetParam()); }
-};
-INSTANTIATE_TEST_SUITE_P(Isas, Level, testing::Values(Isa::generic, Isa::avx2, Isa::avx512),
-                         [](const testing::TestParamInfo<Isa>& i) { return isa_name(i.param); });
+class Level : public IsaLevel {};
+MORV_ISA_LEVELS(Level);
 
 struct Data { std::vector<double> x1, x2; std::vector<unsigned char> cls; };
 

@@ -11,10 +11,10 @@
 #include <htslib/hts.h>
 #include <sstream>
 
-#include "driver/bgzf_blocks.hpp"
-#include "driver/shard_record.hpp"
+#include "files/program_error.hpp"
 #include "merge/merge.hpp"
-#include "merge/merge_error.hpp"
+#include "results/bgzf_blocks.hpp"
+#include "results/shard_record.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -278,7 +278,7 @@ TEST(Merge, RefusalsSayWhyAndLeaveNoOutput)
         try {
             merge(dir.file("m.txt"), shards);
             ADD_FAILURE() << "merged";
-        } catch (const MergeError& e) {
+        } catch (const ProgramError& e) {
             std::string message = e.what();
             for (std::size_t at; (at = message.find(dir.path + "/")) != std::string::npos;)
                 message.erase(at, dir.path.size() + 1);

@@ -13,11 +13,11 @@
 #include <htslib/bgzf.h>
 #include <zlib.h>
 
+#include "files/program_error.hpp"
 #include "report/annotate.hpp"
 #include "report/effects.hpp"
 #include "report/qq.hpp"
 #include "report/qq_plot.hpp"
-#include "report/report_error.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -88,7 +88,7 @@ TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
         dir.write(c.gzip ? "r.txt.gz" : "r.txt", c.content);
         try {
             ADD_FAILURE() << "accepted " << annotated(dir, c.gzip ? gz : plain, "", 2, 2);
-        } catch (const ReportError& e) {
+        } catch (const ProgramError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
         }
     }

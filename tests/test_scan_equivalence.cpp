@@ -15,6 +15,7 @@
 #include "io/expression_load.hpp"
 #include "io/genotype_load.hpp"
 #include "io/globals.hpp"
+#include "tests/isa_levels.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -22,14 +23,8 @@ namespace {
 using testsupport::Inputs;
 using testsupport::read_file;
 
-class Equivalence : public ::testing::TestWithParam<Isa> {
+class Equivalence : public IsaLevel {
 protected:
-    void SetUp() override
-    {
-        if (!isa_supported(GetParam()))
-            GTEST_SKIP() << isa_name(GetParam()) << " is not available on this CPU";
-    }
-
     Inputs simulate(const std::string& recipe) { return testsupport::simulate(MORV_SIMULATE_BIN, dir, recipe); }
 
     // Loads `in` as start-up does, runs both scans at each threshold and
@@ -52,7 +47,7 @@ protected:
             const ScanCounts ref = run_scan_reference(paths, t, G, E, moments);
             expected = read_file(paths.output);
             write_result_header(paths.output, t);
-            const ScanCounts fast = run_scan_fast(paths, t, G, E, moments, kernels_for(GetParam()));
+            const ScanCounts fast = run_scan_fast(paths, t, G, E, moments, kernels());
             const std::string got = read_file(paths.output);
             const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin();
             EXPECT_TRUE(got == expected) << "threshold " << t << ", " << in.expr << ": fast '" << got.substr(at, 60)
@@ -73,8 +68,7 @@ protected:
     long flags[3] = {0, 0, 0};  // the reference's result lines by flag
 };
 
-INSTANTIATE_TEST_SUITE_P(Levels, Equivalence, ::testing::Values(Isa::generic, Isa::avx2, Isa::avx512),
-                         [](const auto& info) { return std::string(isa_name(info.param)); });
+MORV_ISA_LEVELS(Equivalence);
 
 TEST_P(Equivalence, SimulatedData)
 {

@@ -13,7 +13,7 @@
 #include <zlib.h>
 
 #include "driver/scan_plan.hpp"
-#include "fast/large_buffers.hpp"
+#include "results/large_buffers.hpp"
 #include "simd/isa.hpp"
 #include "tests/support.hpp"
 

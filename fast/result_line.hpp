@@ -12,6 +12,9 @@
 // value has hundreds of digits).
 constexpr std::size_t kMaxResultLine = 1024;
 
+// Bytes of a usual result line ("i\tg1\tg2\tflag\t" and three numbers).
+constexpr std::size_t kTypicalResultLine = 32;
+
 // Decimal digits of v; returns the end.
 inline char* put_uint(char* p, unsigned long long v)
 {

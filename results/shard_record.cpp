@@ -1,4 +1,4 @@
-#include "driver/shard_record.hpp"
+#include "results/shard_record.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "driver/bgzf_blocks.hpp"
+#include "results/bgzf_blocks.hpp"
 
 #include <algorithm>
 #include <cstring>

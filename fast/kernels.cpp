@@ -1,9 +1,6 @@
-#include "simd/kernels.hpp"
+#include "fast/kernels.hpp"
 
 #include <cstdlib>
-
-#include "exact/exact_kernels.hpp"
-#include "fast/fast_kernels.hpp"
 
 const Kernels& kernels_for(Isa isa)
 {

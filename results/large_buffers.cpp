@@ -1,4 +1,4 @@
-#include "fast/large_buffers.hpp"
+#include "results/large_buffers.hpp"
 
 #include <cstdint>
 #include <sys/mman.h>

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "fast/large_buffers.hpp"
+#include "results/large_buffers.hpp"
 
 // BGZF as morv's result files use it: every block holds whole lines, so that
 // morv-merge can join shards by copying their blocks without decompressing.

@@ -1,9 +1,9 @@
-#include "driver/result_line.hpp"
+#include "fast/result_line.hpp"
 
 #include <cmath>
 
 #include "exact/fixed_format.hpp"
-#include "driver/result_file.hpp"
+#include "stats/cascade.hpp"
 
 char* format_line(char* p, const char* prefix, std::size_t prefixLen, std::size_t g2, int flag,
                   double pMc, double lda, double pIt)
