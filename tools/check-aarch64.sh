@@ -33,9 +33,11 @@ echo "native build ($native)"
 cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$native" -j "$jobs" --target morv morv-reference morv-prepare morv-simulate >/dev/null
 echo "aarch64 build ($cross)"
+start=$SECONDS
 cmake -S . -B "$cross" -DCMAKE_TOOLCHAIN_FILE="$root/tools/aarch64-linux-gnu.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DMORV_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build "$cross" -j "$jobs" --target morv morv-reference "${unit_tests[@]}" >/dev/null
+echo "aarch64 build: $((SECONDS - start)) s"
 aarch64-linux-gnu-readelf -h "$cross/morv" | grep -q AArch64 || { echo "$cross/morv is not an aarch64 program" >&2; exit 1; }
 # Fused multiply-adds would change results: every compile must forbid them.
 if grep '"command"' "$cross/compile_commands.json" | grep -v -e '-ffp-contract=off' | grep -q . ||
