@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps build demo test bench clean
+.PHONY: all deps build demo test bench clean check-aarch64
 
 all: build
 
@@ -22,5 +22,10 @@ test: build
 bench: build
 	@bench/run_benchmarks.py --build $(BUILD) $(BENCH_ARGS)
 
+# The aarch64 cross build under qemu, byte for byte against this machine's
+# results (tools/check-aarch64.sh); a few minutes, not part of `make test`.
+check-aarch64:
+	@JOBS=$(JOBS) tools/check-aarch64.sh $(BUILD) $(BUILD)-aarch64
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-aarch64

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "exact/binary128.hpp"
 #include "exact/exp_kernel.hpp"
 
 namespace exp_kernel {
@@ -14,7 +15,7 @@ namespace {
 Table build_table()
 {
     Table t;
-    __float128 ln2 = 0, p = 1;
+    binary128 ln2 = 0, p = 1;
     for (int i = 1; i <= 130; ++i) {
         p /= 2;
         ln2 += p / i;
@@ -29,10 +30,10 @@ Table build_table()
     t.ln2_lo = static_cast<double>(ln2 - t.ln2_hi);
     bool ok = std::fabs(static_cast<long double>(t.ln2_hi) + t.ln2_lo - logl(2.0L)) <
               0x1p-60L * t.ln2_hi;
-    const __float128 step = ln2 / kSize;
+    const binary128 step = ln2 / kSize;
     for (int j = 0; j < kSize; ++j) {
-        const __float128 y = step * j;
-        __float128 sum = 1, term = 1;
+        const binary128 y = step * j;
+        binary128 sum = 1, term = 1;
         for (int i = 1; i <= 45; ++i) {
             term = term * y / i;
             sum += term;

@@ -6,6 +6,7 @@
 #include "exact/exact_kernels.hpp"
 #include "simd/targets.hpp"
 
+#if defined(__x86_64__)
 MORV_TARGET_AVX2
 #include "simd/avx2.hpp"
 #include "exact/exp_kernel.hpp"
@@ -16,3 +17,6 @@ const ExactKernels kExactKernelsAvx2 = {
     log_kernel::log_exact_batch<Avx2>, log_kernel::log_exact_fallbacks<Avx2>};
 
 MORV_TARGET_END
+#else
+const ExactKernels kExactKernelsAvx2 = {};
+#endif

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "exact/binary128.hpp"
 #include "exact/log_kernel.hpp"
 
 namespace log_kernel {
@@ -24,11 +25,11 @@ double round_to_2m43(double v)
 
 // log(c) = 2 atanh((c - 1)/(c + 1)) in binary128: |z| < 0.2, so 40 terms
 // are far more than binary128 holds.
-__float128 log128(__float128 c)
+binary128 log128(binary128 c)
 {
-    const __float128 z = (c - 1) / (c + 1);
-    const __float128 z2 = z * z;
-    __float128 sum = 0, p = z;
+    const binary128 z = (c - 1) / (c + 1);
+    const binary128 z2 = z * z;
+    binary128 sum = 0, p = z;
     for (int j = 0; j < 40; ++j) {
         sum += p / (2 * j + 1);
         p *= z2;
@@ -36,7 +37,7 @@ __float128 log128(__float128 c)
     return 2 * sum;
 }
 
-__float128 abs128(__float128 v)
+binary128 abs128(binary128 v)
 {
     return v < 0 ? -v : v;
 }
@@ -47,7 +48,7 @@ __float128 abs128(__float128 v)
 Table build_table()
 {
     Table t;
-    __float128 ln2 = 0, p = 1;
+    binary128 ln2 = 0, p = 1;
     for (int i = 1; i <= 130; ++i) {
         p /= 2;
         ln2 += p / i;
@@ -59,14 +60,14 @@ Table build_table()
         const double a = from_bits(kOffset + (std::int64_t{i} << kShift));
         const double b = from_bits(kOffset + (std::int64_t{i + 1} << kShift));
         const double c =
-            i == kCentre ? 1.0 : static_cast<double>(2 / (static_cast<__float128>(a) + b));
-        const __float128 T = -log128(c);
+            i == kCentre ? 1.0 : static_cast<double>(2 / (static_cast<binary128>(a) + b));
+        const binary128 T = -log128(c);
         t.c[i] = c;
         t.hi[i] = round_to_2m43(static_cast<double>(T));
         t.lo[i] = static_cast<double>(T - t.hi[i]);
-        const __float128 ra = abs128(static_cast<__float128>(a) * c - 1);
-        const __float128 rb = abs128(static_cast<__float128>(b) * c - 1);
-        const __float128 rmax = ra > rb ? ra : rb;
+        const binary128 ra = abs128(static_cast<binary128>(a) * c - 1);
+        const binary128 rb = abs128(static_cast<binary128>(b) * c - 1);
+        const binary128 rmax = ra > rb ? ra : rb;
         const long double ref = -logl(static_cast<long double>(c));
         ok = ok && rmax <= kRho &&
              std::fabs(static_cast<long double>(t.hi[i]) + t.lo[i] - ref) <=
@@ -75,8 +76,8 @@ Table build_table()
         // Off the centre, |u| stays within 1.04 |log m| on the cell, and T_hi
         // outweighs log1p(u): s1 = H + a is a fast two-sum.
         if (i != kCentre) {
-            const __float128 la = abs128(log128(a)), lb = abs128(log128(b));
-            const __float128 lmin = la < lb ? la : lb;
+            const binary128 la = abs128(log128(a)), lb = abs128(log128(b));
+            const binary128 lmin = la < lb ? la : lb;
             ok = ok && abs128(t.hi[i]) >= rmax && rmax <= lmin * 1.04 && lmin >= 0x1p-6;
         }
     }

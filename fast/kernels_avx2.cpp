@@ -11,9 +11,13 @@
 #include "simd/targets.hpp"
 #include "simd/vector_types.hpp"
 
+#if defined(__x86_64__)
 MORV_TARGET_AVX2
 #include "simd/avx2.hpp"
 #include "fast/kernels_of.hpp"
 
 const FastKernels kFastKernelsAvx2 = fast_kernels_of<Avx2>();
 MORV_TARGET_END
+#else
+const FastKernels kFastKernelsAvx2 = {};
+#endif

@@ -11,9 +11,13 @@
 #include "simd/targets.hpp"
 #include "simd/vector_types.hpp"
 
+#if defined(__x86_64__)
 MORV_TARGET_AVX512
 #include "simd/avx512.hpp"
 #include "fast/kernels_of.hpp"
 
 const FastKernels kFastKernelsAvx512 = fast_kernels_of<Avx512>();
 MORV_TARGET_END
+#else
+const FastKernels kFastKernelsAvx512 = {};
+#endif

@@ -13,12 +13,16 @@ struct CpuLevels {
 
 CpuLevels detect()
 {
+#if !defined(__x86_64__)
+    return {};  // only the generic level is built off x86-64
+#else
     __builtin_cpu_init();
     CpuLevels c;
     c.avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     c.avx512 = c.avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
     return c;
+#endif
 }
 
 const CpuLevels& cpu()

@@ -6,7 +6,8 @@
 // examined once; code reaches a level's kernels only through its table
 // (the layers above build one per level), so tests can run any level the
 // machine has.
-//   generic: baseline x86-64 (SSE2), also the reference for the others
+//   generic: the baseline (SSE2 on x86-64; the only level on other CPUs),
+//            also the reference for the others
 //   avx2:    AVX2 and FMA
 //   avx512:  AVX-512 F, DQ, BW, VL and FMA
 enum class Isa { generic, avx2, avx512 };

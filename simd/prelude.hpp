@@ -9,4 +9,7 @@
 #include <cstring>
 #include <utility>
 
+// Intrinsics exist only where the x86 levels do (simd/targets.hpp).
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif

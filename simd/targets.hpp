@@ -17,6 +17,10 @@
 #endif
 #define MORV_TARGET_STRINGIFY(x) #x
 
+// The x86 levels exist on x86-64 only. Elsewhere their kernels_<level>.cpp
+// define an empty table instead, which nothing reaches: isa_supported says no.
+#if defined(__x86_64__)
 #define MORV_TARGET_AVX2 MORV_TARGET_REGION("avx2,fma,bmi,bmi2,popcnt")
 #define MORV_TARGET_AVX512 \
     MORV_TARGET_REGION("avx512f,avx512dq,avx512bw,avx512vl,avx2,fma,bmi,bmi2,popcnt")
+#endif

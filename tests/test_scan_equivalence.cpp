@@ -157,6 +157,7 @@ TEST_P(Equivalence, HandMadeData)
     EXPECT_NE(last.find("\t-9999.000000\t"), std::string::npos) << last;
 }
 
+#if defined(__x86_64__)
 // A level the CPU offers is never reported missing, nor one it lacks present.
 TEST(Isa, ReportsTheLevelsTheCpuOffers)
 {
@@ -173,6 +174,14 @@ TEST(Isa, ReportsTheLevelsTheCpuOffers)
     EXPECT_EQ(isa_supported(Isa::avx2), has({"avx2", "fma"}));
     EXPECT_EQ(isa_supported(Isa::avx512), has({"avx2", "fma", "avx512f", "avx512dq", "avx512bw", "avx512vl"}));
 }
+#else
+// Off x86-64 only the generic level is built.
+TEST(Isa, OnlyTheGenericLevelOffX86)
+{
+    EXPECT_EQ(supported_isas(), std::vector<Isa>{Isa::generic});
+    EXPECT_EQ(best_isa(), Isa::generic);
+}
+#endif
 
 // Each level's table holds its own kernels: a table wired to another level's
 // would leave that level's code untested and slow, with every result right.
