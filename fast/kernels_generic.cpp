@@ -1,5 +1,5 @@
-// The fast engine's kernels at the generic level: baseline x86-64, no
-// region of its own.
+// The fast engine's kernels at the generic level: the baseline of the CPU
+// (SSE2 on x86-64, NEON on aarch64), no region of its own.
 #include "simd/prelude.hpp"
 
 #include "fast/fast_kernels.hpp"

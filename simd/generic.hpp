@@ -6,9 +6,10 @@
 #include <cstring>
 
 // Primitives of the generic level (see simd/avx512.hpp for what each does):
-// baseline x86-64, one double per lane. Fused multiply-add comes from the C
-// library, exact but slow: this level serves CPUs without AVX2, and the
-// tests. Integers are unsigned so that they wrap as vector lanes do.
+// any CPU's baseline, one double per lane (kernels written with Vec<S> take
+// two: SSE2 or NEON). Fused multiply-add comes from the C library, exact but
+// slow: this level serves CPUs without AVX2 and those that are not x86, and
+// the tests. Integers are unsigned so that they wrap as vector lanes do.
 struct Generic {
     static constexpr int width = 1;
     static constexpr int registers = 16;  // of the SSE2 (or NEON) width GCC vectors take here
