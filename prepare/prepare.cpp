@@ -39,6 +39,8 @@ void print_values(std::ostream& out, const ValueSettings& v, const GeneCounts& g
             << "samples of the covariate file not kept: " << v.covariates->extra_samples << "\n";
     if (v.transform == Transform::inverse_normal)
         out << "genes skipped, over half the samples tied: " << g.mostly_tied << "\n";
+    if (v.covariates && !v.pseudocountGiven && g.not_positive > 0)
+        out << "(the genes with a zero have no log10 to regress: --pseudocount C keeps them)\n";
 }
 
 void print_near_duplicates(std::ostream& out, const NearDuplicates& d, const ExpressionTable& table,
