@@ -2,20 +2,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <utility>
 
 namespace {
 
 constexpr std::size_t kStride = kSmallOrder;
 
-}  // namespace
+// The orders the fits use get their own copies, sized at compile time: the
+// loops unroll and the pivot search needs no loop branches. Same operations
+// in the same order as the runtime size.
+template <std::size_t N>
+using Order = std::integral_constant<std::size_t, N>;
 
 // Pivot: the first row of largest |value| at or below the diagonal, found
 // with u > t from t = 0 (so a column of zeros and NaNs keeps the diagonal).
 // A zero pivot leaves its column unscaled, but the trailing block is still
 // updated, as the library does: each entry right of the pivot column gets
 // its own a - l * pivot-row entry.
-std::size_t small_lu_factor(double* a, std::size_t size, std::size_t* pivots)
+template <class Size>
+std::size_t factor(double* a, Size size, std::size_t* pivots)
 {
     std::size_t singular = 0;
     for (std::size_t i = 0; i < size; ++i)
@@ -25,10 +31,9 @@ std::size_t small_lu_factor(double* a, std::size_t size, std::size_t* pivots)
         double t = 0.0;
         for (std::size_t r = i; r < size; ++r) {
             const double u = std::fabs(a[r * kStride + i]);
-            if (u > t) {
-                best = r;
-                t = u;
-            }
+            const bool larger = u > t;
+            best = larger ? r : best;
+            t = larger ? u : t;
         }
         double* pivotRow = a + i * kStride;
         if (a[best * kStride + i] != 0.0) {
@@ -52,26 +57,19 @@ std::size_t small_lu_factor(double* a, std::size_t size, std::size_t* pivots)
     return singular;
 }
 
-double small_lu_determinant(const double* lu, std::size_t size, const std::size_t* pivots)
-{
-    double det = 1.0;
-    for (std::size_t i = 0; i < size; ++i) {
-        double f = lu[i * kStride + i];
-        if (pivots[i] != i)
-            f = -f;
-        det = f * det;
-    }
-    return det;
-}
-
 // Interchanges first, then the two triangular solves row by row, each row's
 // sum from its own right-hand side in column order; the unit diagonal still
 // divides (by 1.0), as the library's lower solve does.
-void small_lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, double* x)
+template <class Size>
+void solve(const double* lu, Size size, const std::size_t* pivots, double* x)
 {
-    for (std::size_t i = 0; i < size; ++i)
-        if (pivots[i] != i)
-            std::swap(x[i], x[pivots[i]]);
+    for (std::size_t i = 0; i < size; ++i) {
+        // Without a branch (the pivots are unpredictable): no interchange
+        // is the row with itself.
+        const double a = x[i], b = x[pivots[i]];
+        x[pivots[i]] = a;
+        x[i] = b;
+    }
     for (std::size_t r = 0; r < size; ++r) {
         double t = x[r];
         for (std::size_t c = 0; c < r; ++c)
@@ -84,4 +82,36 @@ void small_lu_solve(const double* lu, std::size_t size, const std::size_t* pivot
             t -= lu[r * kStride + c] * x[c];
         x[r] = t / lu[r * kStride + r];
     }
+}
+
+}  // namespace
+
+std::size_t small_lu_factor(double* a, std::size_t size, std::size_t* pivots)
+{
+    if (size == 6)
+        return factor(a, Order<6>(), pivots);
+    if (size == 8)
+        return factor(a, Order<8>(), pivots);
+    return factor(a, size, pivots);
+}
+
+double small_lu_determinant(const double* lu, std::size_t size, const std::size_t* pivots)
+{
+    double det = 1.0;
+    for (std::size_t i = 0; i < size; ++i) {
+        double f = lu[i * kStride + i];
+        if (pivots[i] != i)
+            f = -f;
+        det = f * det;
+    }
+    return det;
+}
+
+void small_lu_solve(const double* lu, std::size_t size, const std::size_t* pivots, double* x)
+{
+    if (size == 6)
+        return solve(lu, Order<6>(), pivots, x);
+    if (size == 8)
+        return solve(lu, Order<8>(), pivots, x);
+    solve(lu, size, pivots, x);
 }
