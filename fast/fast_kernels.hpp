@@ -34,6 +34,8 @@ struct FastKernels {
     void (*log_arguments)(const PairColumns& c, double* arg);
     void (*step_sums_reduced)(const PairColumns& c, double* out);
     void (*step_sums_full)(const PairColumns& c, double* out);
+    // small_lu_factor of a Newton step's Hessian, its rows as vectors.
+    std::size_t (*lu_factor)(double* a, std::size_t size, std::size_t* pivots);
 };
 
 // The table at each instruction-set level, defined in

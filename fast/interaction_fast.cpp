@@ -119,7 +119,7 @@ bool newton_fit(const Kernels& k, const PairColumns& c, int p, double* beta, con
         // The determinant and the solve factorise the same matrix the same
         // way: one factorisation serves both.
         std::size_t pivots[kSmallOrder];
-        const std::size_t singular = small_lu_factor(H, q, pivots);
+        const std::size_t singular = k.fast.lu_factor(H, q, pivots);
         const double det = small_lu_determinant(H, q, pivots);
         if (det < 1e-15 || std::isnan(det) || singular != 0) {
             current = steps > 0 || start.current;

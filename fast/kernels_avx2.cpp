@@ -4,6 +4,7 @@
 #include "simd/prelude.hpp"
 
 #include "fast/fast_kernels.hpp"
+#include "linalg/small_lu.hpp"
 #include "fast/mc_quick.hpp"
 #include "fast/pair_layout.hpp"
 #include "fast/pair_sums.hpp"

@@ -3,6 +3,7 @@
 #include "simd/prelude.hpp"
 
 #include "fast/fast_kernels.hpp"
+#include "linalg/small_lu.hpp"
 #include "simd/generic.hpp"
 #include "fast/kernels_of.hpp"
 

@@ -5,6 +5,7 @@
 
 #include "fast/log_batch_kernel.hpp"
 #include "fast/mc_row_kernel.hpp"
+#include "fast/newton_lu_kernel.hpp"
 #include "fast/pair_layout_kernel.hpp"
 #include "fast/pair_sums_kernel.hpp"
 #include "fast/step_sums_kernel.hpp"
@@ -24,5 +25,6 @@ constexpr FastKernels fast_kernels_of()
             predictors<S>,
             log_arguments<S>,
             step_sums<S, ReducedDesignSums>,
-            step_sums<S, FullDesignSums>};
+            step_sums<S, FullDesignSums>,
+            lu_factor<S>};
 }

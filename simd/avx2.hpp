@@ -96,6 +96,8 @@ struct Avx2 {
     // Step sums and pair layout.
     // As in simd/avx512.hpp.
     template <unsigned Lanes>
+    static V blend(V a, V b) { return _mm256_blend_pd(a, b, Lanes & 15); }
+    template <unsigned Lanes>
     static V broadcast_into(V v, const double* p)
     {
         return _mm256_blend_pd(v, _mm256_broadcast_sd(p), Lanes & 15);

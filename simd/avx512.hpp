@@ -78,6 +78,9 @@ struct Avx512 {
     static V lookup(const Table16& t, Index j) { return _mm512_permutex2var_pd(t.lo, j, t.hi); }
 
     // Step sums and pair layout.
+    // Lanes whose bit is set in Lanes take b's value; the others keep a's.
+    template <unsigned Lanes>
+    static V blend(V a, V b) { return _mm512_mask_blend_pd(Lanes & 255, a, b); }
     // Lanes whose bit is set in Lanes take *p; the others keep v's value.
     template <unsigned Lanes>
     static V broadcast_into(V v, const double* p)

@@ -81,6 +81,8 @@ struct Generic {
     // first on (masks and indices shifted, pointers moved); a transpose has
     // no steps.
     template <unsigned Lanes>
+    static V blend(V a, V b) { return Lanes & 1 ? b : a; }
+    template <unsigned Lanes>
     static V broadcast_into(V v, const double* p) { return Lanes & 1 ? *p : v; }
     static V broadcast_pair(const double* p) { return *p; }
     static V broadcast_quad(const double* p) { return *p; }

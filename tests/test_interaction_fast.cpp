@@ -154,4 +154,40 @@ TEST_P(Level, MatchesPlainTestsAndGenericLevel)
     }
 }
 
+// The level's LU of the fits' orders against small_lu: dense, tied, rank-deficient, zero and
+// non-finite columns, so that pivots fall anywhere and zero pivots come at every step.
+TEST_P(Level, LuKernelMatchesSmallLu)
+{
+    std::mt19937_64 rng(77);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (int trial = 0; trial < 4000; ++trial) {
+        const std::size_t size = trial % 2 ? 8 : 6, kind = trial / 2 % 6;
+        double a[kSmallOrder * kSmallOrder] = {}, b[kSmallOrder * kSmallOrder];
+        for (std::size_t r = 0; r < size; ++r)
+            for (std::size_t c = 0; c < size; ++c) {
+                double& v = a[r * kSmallOrder + c];
+                v = kind == 1 ? std::round(normal(rng)) : normal(rng) * std::pow(10.0, 3 * normal(rng));
+                if ((kind == 2 && r > size / 2) || (kind == 3 && c == trial % size))
+                    v = kind == 2 ? a[(r - size / 2) * kSmallOrder + c] * 2 : 0.0;
+                if (kind == 4 && rng() % 16 == 0)
+                    v = kOdd[rng() % 10];
+                if (kind == 5 && c < r)
+                    v = 0.0;  // triangular: zero pivots once a diagonal entry is
+            }
+        if (kind == 5)
+            a[(trial % size) * (kSmallOrder + 1)] = 0.0;
+        std::copy(a, a + kSmallOrder * kSmallOrder, b);
+        std::size_t want[kSmallOrder], got[kSmallOrder];
+        const std::size_t singular = small_lu_factor(a, size, want);
+        ASSERT_EQ(kernels().fast.lu_factor(b, size, got), singular) << "trial " << trial;
+        for (std::size_t r = 0; r < size; ++r) {
+            ASSERT_EQ(got[r], want[r]) << "trial " << trial << " row " << r;
+            for (std::size_t c = 0; c < size; ++c)
+                ASSERT_TRUE(bits_of(b[r * kSmallOrder + c]) == bits_of(a[r * kSmallOrder + c]) ||
+                            (std::isnan(a[r * kSmallOrder + c]) && std::isnan(b[r * kSmallOrder + c])))
+                    << "trial " << trial << " " << r << "," << c;  // a NaN's sign: operand order
+        }
+    }
+}
+
 }  // namespace

@@ -12,7 +12,7 @@ objdump -d --no-show-raw-insn -C "$binary" | python3 -c '
 import re, sys
 kernels = re.compile(r"^(void |bool |unsigned long )?(cross_sums_block|column_sums|class_determinants|"
                      r"whole_determinants|statistic_estimates|log_batch|lay_out|design_products|predictors|"
-                     r"log_arguments|step_sums|exp_kernel::|log_kernel::)")
+                     r"log_arguments|step_sums|lu_factor|exp_kernel::|log_kernel::)")
 functions, name, body = {}, None, []
 for line in sys.stdin:
     head = re.match(r"^[0-9a-f]+ <(.*)>:$", line)
