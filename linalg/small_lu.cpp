@@ -9,9 +9,9 @@ namespace {
 
 constexpr std::size_t kStride = kSmallOrder;
 
-// The orders the fits use get their own copies, sized at compile time: the
-// loops unroll and the pivot search needs no loop branches. Same operations
-// in the same order as the runtime size.
+// The orders the fits use get their own copies, sized at compile time.
+// Same operations in the same order as the runtime size. (Pivot search and
+// interchanges without branches made the generic level slower.)
 template <std::size_t N>
 using Order = std::integral_constant<std::size_t, N>;
 
@@ -31,9 +31,10 @@ std::size_t factor(double* a, Size size, std::size_t* pivots)
         double t = 0.0;
         for (std::size_t r = i; r < size; ++r) {
             const double u = std::fabs(a[r * kStride + i]);
-            const bool larger = u > t;
-            best = larger ? r : best;
-            t = larger ? u : t;
+            if (u > t) {
+                best = r;
+                t = u;
+            }
         }
         double* pivotRow = a + i * kStride;
         if (a[best * kStride + i] != 0.0) {
@@ -63,13 +64,9 @@ std::size_t factor(double* a, Size size, std::size_t* pivots)
 template <class Size>
 void solve(const double* lu, Size size, const std::size_t* pivots, double* x)
 {
-    for (std::size_t i = 0; i < size; ++i) {
-        // Without a branch (the pivots are unpredictable): no interchange
-        // is the row with itself.
-        const double a = x[i], b = x[pivots[i]];
-        x[pivots[i]] = a;
-        x[i] = b;
-    }
+    for (std::size_t i = 0; i < size; ++i)
+        if (pivots[i] != i)
+            std::swap(x[i], x[pivots[i]]);
     for (std::size_t r = 0; r < size; ++r) {
         double t = x[r];
         for (std::size_t c = 0; c < r; ++c)
