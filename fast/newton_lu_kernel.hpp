@@ -97,11 +97,11 @@ __attribute__((always_inline)) inline std::size_t lu_factor_order(double* a, std
 template <class S>
 std::size_t lu_factor(double* a, std::size_t size, std::size_t* pivots)
 {
-    if (S::width == 1)
-        return small_lu_factor(a, size, pivots);
-    if (size == 8)
-        return lu_factor_order<S, 8>(a, pivots, std::make_index_sequence<8>());
-    if (size == 6)
-        return lu_factor_order<S, 6>(a, pivots, std::make_index_sequence<6>());
+    if constexpr (S::width > 1) {
+        if (size == 8)
+            return lu_factor_order<S, 8>(a, pivots, std::make_index_sequence<8>());
+        if (size == 6)
+            return lu_factor_order<S, 6>(a, pivots, std::make_index_sequence<6>());
+    }
     return small_lu_factor(a, size, pivots);
 }

@@ -66,14 +66,19 @@ Verdict convert(const std::string& token, Scale scale, bool zeros_ok, std::strin
     const double raw = scale == Scale::log2 ? std::exp2(v) : scale == Scale::log10 ? std::pow(10.0, v) : std::exp(v);
     if (!std::isfinite(raw) || !(raw > 0))
         return Verdict::out_of_range;
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.17g", raw);  // reads back to the same double
-    written = buffer;
+    written = exact_text(raw);
     number = raw;
     return Verdict::ok;
 }
 
 }  // namespace
+
+std::string exact_text(double v)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
 
 ExpressionTable parse_expression(const std::string& text, const std::string& name, std::size_t bed_columns)
 {

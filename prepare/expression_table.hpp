@@ -31,6 +31,9 @@ ExpressionTable parse_expression(const std::string& text, const std::string& nam
 // How the file's values relate to morv's raw positive values.
 enum class Scale { raw, log2, log10, ln };
 
+// A computed value as morv reads it: "%.17g", which reads back to the same double.
+std::string exact_text(double v);
+
 struct GeneCounts {
     std::size_t kept = 0, not_listed = 0, missing = 0, non_numeric = 0, not_positive = 0, out_of_range = 0,
                 mostly_tied = 0;  // under ranks: more than half the samples on one value

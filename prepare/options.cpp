@@ -22,6 +22,16 @@ long whole_number(const std::string& text, const std::string& option)
     return v;
 }
 
+// A number for `option` that `fits` accepts, or an error saying what it wants.
+double real_number(const std::string& text, const std::string& option, bool (*fits)(double), const char* wants)
+{
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !fits(v))
+        throw ProgramError(option + " wants " + wants + ", not \"" + text + "\"");
+    return v;
+}
+
 Region parse_region(const std::string& text)
 {
     if (!text.empty() && text.find(':') == std::string::npos)
@@ -55,12 +65,9 @@ Options parse_options(const std::vector<std::string>& args)
         else if (name == "--samples") o.samples = value;
         else if (name == "--region") o.filter.region = parse_region(value);
         else if (name == "--min-class") o.filter.min_class = static_cast<std::size_t>(whole_number(value, name));
-        else if (name == "--maf") {
-            char* end = nullptr;
-            o.filter.maf = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end || !(o.filter.maf >= 0 && o.filter.maf <= 0.5))
-                throw ProgramError("--maf wants a number from 0 to 0.5, not \"" + value + "\"");
-        } else if (name == "--scale") {
+        else if (name == "--maf")
+            o.filter.maf = real_number(value, name, [](double v) { return v >= 0 && v <= 0.5; }, "a number from 0 to 0.5");
+        else if (name == "--scale") {
             if (value == "log2") o.scale = Scale::log2;
             else if (value == "log10") o.scale = Scale::log10;
             else if (value == "ln") o.scale = Scale::ln;
@@ -69,13 +76,10 @@ Options parse_options(const std::vector<std::string>& args)
             if (value == "log") o.values.transform = Transform::log;
             else if (value == "int") o.values.transform = Transform::inverse_normal;
             else throw ProgramError("--transform wants log or int, not \"" + value + "\"");
-        } else if (name == "--pseudocount") {
-            char* end = nullptr;
-            o.values.pseudocount = std::strtod(value.c_str(), &end);
-            o.values.pseudocountGiven = true;
-            if (value.empty() || *end || !(o.values.pseudocount > 0) || !std::isfinite(o.values.pseudocount))
-                throw ProgramError("--pseudocount wants a number above 0, not \"" + value + "\"");
-        } else if (name == "--covariates") {
+        } else if (name == "--pseudocount")
+            o.values.pseudocount =
+                real_number(value, name, [](double v) { return v > 0 && std::isfinite(v); }, "a number above 0");
+        else if (name == "--covariates") {
             o.covariates = value;
         } else if (name == "--bed-columns") {
             if (value != "4" && value != "6")
@@ -90,7 +94,7 @@ Options parse_options(const std::vector<std::string>& args)
     // the tests, so covariates bring the rank transform unless told otherwise.
     if (!o.given.count("--transform") && !o.covariates.empty())
         o.values.transform = Transform::inverse_normal;
-    if (o.values.pseudocountGiven && o.values.transform == Transform::inverse_normal && o.covariates.empty())
+    if (o.values.pseudocount > 0 && o.values.transform == Transform::inverse_normal && o.covariates.empty())
         throw ProgramError("--pseudocount changes nothing under --transform int (it keeps every rank); leave it out");
     return o;
 }

@@ -18,19 +18,16 @@ namespace {
 std::string values_written(const ValueSettings& v)
 {
     const bool ranks = v.transform == Transform::inverse_normal;
-    std::string text = ranks ? "inverse-normal transform of the ranks of " : "10^ of ";
-    if (v.covariates)
-        text += "the residuals of log10(value" + std::string(v.pseudocountGiven ? " + pseudo-count" : "") + ") on " +
-                std::to_string(v.covariates->names.size()) + " covariates" +
-                (ranks ? "" : ", about each gene's mean");
-    else
-        text = ranks ? text + "each gene's values" : "each value plus the pseudo-count";
-    return text;
+    if (!v.covariates)
+        return ranks ? "inverse-normal transform of the ranks of each gene's values" : "each value plus the pseudo-count";
+    return std::string(ranks ? "inverse-normal transform of the ranks of " : "10^ of ") + "the residuals of log10(value" +
+           (v.pseudocount > 0 ? " + pseudo-count" : "") + ") on " + std::to_string(v.covariates->names.size()) +
+           " covariates" + (ranks ? "" : ", about each gene's mean");
 }
 
 void print_values(std::ostream& out, const ValueSettings& v, const GeneCounts& g)
 {
-    if (v.transform == Transform::log && !v.pseudocountGiven && !v.covariates)
+    if (v.transform == Transform::log && !(v.pseudocount > 0) && !v.covariates)
         return;
     out << "expression written as: " << values_written(v) << "\n";
     if (v.covariates)
@@ -39,7 +36,7 @@ void print_values(std::ostream& out, const ValueSettings& v, const GeneCounts& g
             << "samples of the covariate file not kept: " << v.covariates->extra_samples << "\n";
     if (v.transform == Transform::inverse_normal)
         out << "genes skipped, over half the samples tied: " << g.mostly_tied << "\n";
-    if (v.covariates && !v.pseudocountGiven && g.not_positive > 0)
+    if (v.covariates && !(v.pseudocount > 0) && g.not_positive > 0)
         out << "(the genes with a zero have no log10 to regress: --pseudocount C keeps them)\n";
 }
 

@@ -1,19 +1,11 @@
 #include "prepare/transform.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "prepare/covariates.hpp"
 #include "prepare/normalise.hpp"
 
 namespace {
-
-std::string shortest_exact(double v)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.17g", v);  // reads back to the same double
-    return buffer;
-}
 
 // More than half the samples on one value (mostly zeros, say): the ranks
 // would be one big tie and a few outliers.
@@ -52,14 +44,14 @@ Eigen::MatrixXd log10_matrix(const KeptGenes& genes, double pseudocount)
 void write_log10(std::vector<std::string>& tokens, const std::vector<double>& v)
 {
     for (std::size_t s = 0; s < v.size(); ++s)
-        tokens[s] = shortest_exact(std::pow(10.0, v[s]));
+        tokens[s] = exact_text(std::pow(10.0, v[s]));
 }
 
 }  // namespace
 
 bool zeros_allowed(const ValueSettings& s)
 {
-    return s.pseudocountGiven || (s.transform == Transform::inverse_normal && !s.covariates);
+    return s.pseudocount > 0 || (s.transform == Transform::inverse_normal && !s.covariates);
 }
 
 void transform_genes(KeptGenes& genes, const ValueSettings& s)
@@ -86,8 +78,8 @@ void transform_genes(KeptGenes& genes, const ValueSettings& s)
     for (std::size_t g = 0; g < genes.rows.size(); ++g) {
         if (ranks)
             write_log10(genes.values[g], inverse_normal(genes.raw[g]));
-        else if (s.pseudocountGiven)
+        else if (s.pseudocount > 0)
             for (std::size_t k = 0; k < genes.raw[g].size(); ++k)
-                genes.values[g][k] = shortest_exact(genes.raw[g][k] + s.pseudocount);
+                genes.values[g][k] = exact_text(genes.raw[g][k] + s.pseudocount);
     }
 }

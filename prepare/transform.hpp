@@ -14,8 +14,7 @@ enum class Transform {
 
 struct ValueSettings {
     Transform transform = Transform::log;
-    bool pseudocountGiven = false;
-    double pseudocount = 0;
+    double pseudocount = 0;  // above 0 when given
     const Covariates* covariates = nullptr;  // residualise log10 values on these first
 };
 

@@ -1,9 +1,9 @@
 #include "report/annotate.hpp"
 
-#include <fstream>
 #include <ostream>
 
 #include "files/program_error.hpp"
+#include "report/text_lines.hpp"
 
 namespace {
 
@@ -12,12 +12,8 @@ namespace {
 // of them joined by tabs.
 std::vector<std::string> read_table(const std::string& path, std::size_t fields, std::size_t keep)
 {
-    std::ifstream in(path);
-    if (!in)
-        throw ProgramError("cannot open " + path);
     std::vector<std::string> rows;
-    std::string line;
-    for (unsigned long number = 1; std::getline(in, line); ++number) {
+    for_each_line(path, [&](std::string line, unsigned long number) {
         if (!line.empty() && line.back() == '\r')  // a table saved on Windows
             line.pop_back();
         std::size_t tabs = 0;
@@ -27,7 +23,7 @@ std::vector<std::string> read_table(const std::string& path, std::size_t fields,
         if (tabs + 1 != fields)
             throw ProgramError(where + "expected " + std::to_string(fields) + " tab-separated fields");
         if (number == 1)
-            continue;
+            return;
         const std::size_t first = line.find('\t');
         if (line.substr(0, first) != std::to_string(rows.size()))
             throw ProgramError(where + "the index is not " + std::to_string(rows.size()));
@@ -35,9 +31,7 @@ std::vector<std::string> read_table(const std::string& path, std::size_t fields,
         for (std::size_t k = 0; k < keep && end != std::string::npos; ++k)
             end = line.find('\t', end + 1);
         rows.push_back(line.substr(first + 1, end == std::string::npos ? end : end - first - 1));
-    }
-    if (in.bad())
-        throw ProgramError("cannot read " + path);
+    });
     return rows;
 }
 

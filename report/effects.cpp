@@ -4,12 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 
 #include <boost/math/distributions/fisher_f.hpp>
 
 #include "files/program_error.hpp"
+#include "report/text_lines.hpp"
 
 const char* const kEffectColumns = "\tn0\tn1\tn2\tr0\tr1\tr2\tgene1_log10p\tgene2_log10p";
 
@@ -20,23 +20,6 @@ constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
 std::string at(const std::string& path, unsigned long line)
 {
     return path + " line " + std::to_string(line) + ": ";
-}
-
-// Calls take(line, number) for each line of `path`, numbered from 1; returns
-// how many there were.
-template <class Take>
-unsigned long for_each_line(const std::string& path, Take take)
-{
-    std::ifstream in(path);
-    if (!in)
-        throw ProgramError("cannot open " + path);
-    std::string line;
-    unsigned long number = 0;
-    while (std::getline(in, line))
-        take(line, ++number);
-    if (in.bad())
-        throw ProgramError("cannot read " + path);
-    return number;
 }
 
 void check_rows(const std::string& path, std::size_t lines, const std::string& table, std::size_t rows)

@@ -10,43 +10,17 @@
 // avx2, and 2 for the generic level, the SSE2 (or NEON) width every 64-bit
 // CPU has. A vector wider than the registers would be split into halves the
 // compiler keeps apart, spilling accumulators through the stack.
-template <std::size_t Lanes>
-struct VectorOf;
-template <>
-struct VectorOf<2> {
-    typedef double type __attribute__((vector_size(16)));
-};
-template <>
-struct VectorOf<4> {
-    typedef double type __attribute__((vector_size(32)));
-};
-template <>
-struct VectorOf<8> {
-    typedef double type __attribute__((vector_size(64)));
-};
-
-// And of 64-bit integers, lane for lane.
-template <std::size_t Lanes>
-struct IntVectorOf;
-template <>
-struct IntVectorOf<2> {
-    typedef unsigned long long type __attribute__((vector_size(16)));
-};
-template <>
-struct IntVectorOf<4> {
-    typedef unsigned long long type __attribute__((vector_size(32)));
-};
-template <>
-struct IntVectorOf<8> {
-    typedef unsigned long long type __attribute__((vector_size(64)));
+template <class T, std::size_t Lanes>
+struct VectorOf {
+    typedef T type __attribute__((vector_size(Lanes * sizeof(T))));
 };
 
 template <class S>
 constexpr std::size_t kLanes = S::width < 2 ? 2 : static_cast<std::size_t>(S::width);
 template <class S>
-using Vec = typename VectorOf<kLanes<S>>::type;
+using Vec = typename VectorOf<double, kLanes<S>>::type;
 template <class S>
-using IntVec = typename IntVectorOf<kLanes<S>>::type;
+using IntVec = typename VectorOf<unsigned long long, kLanes<S>>::type;  // lane for lane
 
 // Loads and stores through memcpy: data need not be vector-aligned, and a
 // vector passed by value would change calling convention between levels.
