@@ -2,10 +2,12 @@
 
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 #include "driver/startup.hpp"
 #include "fast/kernels.hpp"
 #include "io/matrices.hpp"
+#include "results/histogram.hpp"
 
 // What a finished scan reports. 64-bit: runs with more than 2^32 SNP and
 // gene-pair combinations are within reach.
@@ -24,6 +26,14 @@ struct ScanOptions {
     bool omitPruned = false;  // leave out the lines of pairs the MC test pruned
     bool bgzip = false;       // the result file is block-gzipped
     bool progress = false;    // a progress line when standard error is a terminal
+    // Counts of every pair into histogram->scans[0], then as many scans as
+    // permutations with the genotype rows permuted (driver/permutation.hpp,
+    // within the groups groupOf when not empty), counted into scans 1..K
+    // and writing no line. Null: no histogram, and no per-pair counting.
+    Histogram* histogram = nullptr;
+    unsigned permutations = 0;
+    std::uint64_t seed = 0;
+    std::vector<unsigned> groupOf;
 };
 
 // A scan engine appends one result line per SNP and gene pair (g1 < g2) to

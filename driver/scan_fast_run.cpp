@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/ordered_run.hpp"
+#include "driver/permutation.hpp"
 #include "driver/progress.hpp"
 #include "driver/result_file.hpp"
 #include "driver/result_sink.hpp"
@@ -33,6 +34,9 @@ struct Worker {
 
     ScanWorkspace scan;
     TextBuffer text;
+    // With a histogram: this worker's counts of the scan under way, added
+    // to the histogram's once the scan ends (integer sums: any order).
+    std::unique_ptr<HistogramScan> counts;
 };
 
 // Compression level of the result lines: the fastest. A screen makes text
@@ -59,7 +63,7 @@ bool scan_unit(const ScanTables& T, Worker& W, const GenotypeMatrix& G,
     LineCounts lines;
     for (unsigned snp = unit.snpBegin; snp < unit.snpEnd; ++snp)
         if (!scan_rows(T, W.scan, G, snp, alleles[snp - firstSnp], unit.rowBegin, unit.rowEnd, text, lines,
-                       stop))
+                       W.counts.get(), stop))
             return false;
     out.size = lines.size;
     out.prunings = lines.prunings;
@@ -71,6 +75,43 @@ bool scan_unit(const ScanTables& T, Worker& W, const GenotypeMatrix& G,
         out.size = out.bytes.size();
     }
     return true;
+}
+
+// One unit of a scan of permuted genotypes: its pairs counted, no text.
+bool count_unit(const ScanTables& T, Worker& W, const GenotypeMatrix& G, const std::vector<char>& alleles,
+                unsigned firstSnp, const ScanUnit& unit, std::uint64_t unitPairs, UnitOutput& out,
+                const std::atomic<bool>& stop)
+{
+    out.size = 0;
+    out.pairs = unitPairs;
+    out.prunings = 0;
+    out.omitted = 0;
+    for (unsigned snp = unit.snpBegin; snp < unit.snpEnd; ++snp)
+        if (!count_rows(T, W.scan, G, snp, alleles[snp - firstSnp], unit.rowBegin, unit.rowEnd, *W.counts, stop))
+            return false;
+    return true;
+}
+
+// The workers' counts added into `scan` and cleared; their workspaces made
+// to classify their next SNP afresh, as the next scan's genotypes differ.
+void collect_counts(std::vector<std::unique_ptr<Worker>>& workers, HistogramScan& scan)
+{
+    for (std::unique_ptr<Worker>& w : workers) {
+        if (!w)
+            continue;
+        add_scan(scan, *w->counts);
+        *w->counts = HistogramScan();
+        w->scan.snp = UINT_MAX;
+    }
+}
+
+// The genotype table with row s taken from row rows[s].
+void permute_rows(const GenotypeMatrix& G, const std::vector<std::size_t>& rows, GenotypeMatrix& permuted)
+{
+    permuted.resize(G.size1(), G.size2(), false);
+    const std::size_t width = G.size2();
+    for (std::size_t s = 0; s < rows.size(); ++s)
+        std::copy_n(&G.data()[rows[s] * width], width, &permuted.data()[s * width]);
 }
 
 // The reference alleles of SNPs [first, end), looked up in order. A fault
@@ -114,19 +155,28 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
 
     // A worker's storage, made by its own thread on first use.
     std::vector<std::unique_ptr<Worker>> workers(threads);
-    const UnitWork work = [&](std::size_t u, unsigned w, UnitOutput& out, const std::atomic<bool>& stop) {
+    const auto worker = [&](unsigned w) -> Worker& {
         if (!workers[w]) {
             workers[w] = std::make_unique<Worker>(kernels);
             make_workspace(T, workers[w]->scan);
+            if (options.histogram)
+                workers[w]->counts = std::make_unique<HistogramScan>();
         }
+        return *workers[w];
+    };
+    const UnitWork work = [&](std::size_t u, unsigned w, UnitOutput& out, const std::atomic<bool>& stop) {
         const ScanUnit unit = unit_at(plan, u);
-        return scan_unit(T, *workers[w], G, alleles, first, unit, unit_pairs(plan, unit), options.bgzip, out,
+        return scan_unit(T, worker(w), G, alleles, first, unit, unit_pairs(plan, unit), options.bgzip, out,
                          stop);
     };
     const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
-    const Progress progress = start_progress(options.progress, plan_pairs(plan), isa_name(kernels.isa));
+    // The line counts the scans under the null too.
+    const unsigned nullScans = options.histogram ? options.permutations : 0;
+    const Progress progress =
+        start_progress(options.progress, plan_pairs(plan) * (nullScans + 1), isa_name(kernels.isa));
     show_progress(progress, 0);
-    const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, done); };
+    std::uint64_t scanned = 0;  // pairs of the scans before this one
+    const ProgressTick tick = [&](std::uint64_t done) { show_progress(progress, scanned + done); };
 
     RunOutcome outcome;
     try {
@@ -135,7 +185,9 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
         // The compressor refused a block: the file cannot be written.
         output_write_failed();
     }
-    end_progress(progress);
+    // The line stays up for the scans under the null, if any follow.
+    if (outcome.end != RunEnd::finished || fault || nullScans == 0)
+        end_progress(progress);
     if (outcome.end == RunEnd::interrupted)
         die_by_signal(sink, outcome.signal);
     if (outcome.end == RunEnd::writeFailed)
@@ -143,5 +195,30 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     if (fault)
         error(fault);
     close_result_sink(sink);
-    return ScanCounts{outcome.pairs, outcome.prunings, outcome.pairs - outcome.omitted};
+    const ScanCounts counts{outcome.pairs, outcome.prunings, outcome.pairs - outcome.omitted};
+    if (!options.histogram)
+        return counts;
+
+    Histogram& h = *options.histogram;
+    h.scans.assign(nullScans + 1, HistogramScan());
+    collect_counts(workers, h.scans[0]);
+    GenotypeMatrix permuted;
+    const UnitWork count = [&](std::size_t u, unsigned w, UnitOutput& out, const std::atomic<bool>& stop) {
+        const ScanUnit unit = unit_at(plan, u);
+        return count_unit(T, worker(w), permuted, alleles, first, unit, unit_pairs(plan, unit), out, stop);
+    };
+    const UnitSink none = [](const UnitOutput&) { return true; };
+    for (unsigned k = 1; k <= nullScans; ++k) {
+        permute_rows(G, sample_permutation(options.seed, k, G.size1(), options.groupOf), permuted);
+        scanned += plan_pairs(plan);
+        const RunOutcome null = run_in_order(plan.units, threads, count, none, tick);
+        if (null.end == RunEnd::interrupted) {
+            end_progress(progress);
+            die_by_signal(sink, null.signal);
+        }
+        collect_counts(workers, h.scans[k]);
+    }
+    if (nullScans > 0)
+        end_progress(progress);
+    return counts;
 }

@@ -30,6 +30,7 @@
 #include <thread>
 
 #include "exact/chi_squared_tail.hpp"
+#include "exact/fixed_format.hpp"
 #include "fast/pair_sums.hpp"
 #include "io/globals.hpp"
 #include "stats/cascade.hpp"
@@ -326,9 +327,27 @@ void make_workspace(const ScanTables& T, ScanWorkspace& W)
     W.groupCounts.resize(3, false);
 }
 
-bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp,
-               char allele, std::size_t rowBegin, std::size_t rowEnd, TextBuffer& text,
-               LineCounts& lines, const std::atomic<bool>& stop)
+namespace {
+
+// The histogram's counts of an exact pair: the bins of the texts its line
+// prints (or would), so a count matches the result file's value exactly.
+void count_exact(HistogramScan& h, int flag, double pMc, double pIt)
+{
+    char text[fixed6_max_chars];
+    count_printed(h.mc, text, format_fixed6(text, std::log10(pMc)));
+    if (flag == kAllComputed)
+        count_printed(h.it, text, format_fixed6(text, std::log10(pIt)));
+    else
+        ++h.it.untested;
+}
+
+// The scan of scan_rows, its lines written (Lines) and each pair counted into
+// *h (Counts); a plain run instantiates it without counts, so it does no
+// more per pair than before there was a histogram.
+template <bool Lines, bool Counts>
+bool scan_rows_as(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp, char allele,
+                  std::size_t rowBegin, std::size_t rowEnd, TextBuffer& text, LineCounts& lines,
+                  HistogramScan* h, const std::atomic<bool>& stop)
 {
     if (W.snp != snp)
         prepare_snp(T, W, G, snp, allele);
@@ -353,19 +372,30 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, u
             if (stop.load(std::memory_order_relaxed))
                 return false;
             const std::size_t r = g1 - row0;
-            char* pe = put_uint(prefix, snp);
-            *pe++ = '\t';
-            pe = put_uint(pe, g1);
-            *pe++ = '\t';
-            const std::size_t prefixLen = static_cast<std::size_t>(pe - prefix);
+            std::size_t prefixLen = 0;
+            if constexpr (Lines) {
+                char* pe = put_uint(prefix, snp);
+                *pe++ = '\t';
+                pe = put_uint(pe, g1);
+                *pe++ = '\t';
+                prefixLen = static_cast<std::size_t>(pe - prefix);
+            }
             estimate_row(T, W, r, g1);
+            if constexpr (Counts)
+                h->pairs += genes - g1 - 1;
 
             for (std::size_t g2 = g1 + 1; g2 < genes; ++g2) {
                 const std::size_t j = g2 - g1 - 1;
                 long long micro;
-                char* p = line_space(text, used);
+                char* p = Lines ? line_space(text, used) : nullptr;
                 if (quick_pruned_micro(W.T[j], W.errT[j], W.logSum[j], T.quick, micro)) {
                     ++prunings;
+                    if constexpr (Counts) {
+                        ++h->mc.bins[bin_of_micro(micro)];
+                        ++h->it.untested;
+                    }
+                    if (!Lines)
+                        continue;
                     if (T.omitPruned) {
                         ++omitted;
                         continue;
@@ -383,6 +413,10 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, u
                     const int flag = exact_pair(T, W, r, g1, j, pMc, lda, pIt);
                     if (flag != kAllComputed)
                         ++prunings;
+                    if constexpr (Counts)
+                        count_exact(*h, flag, pMc, pIt);
+                    if (!Lines)
+                        continue;
                     if (flag == kPrunedByMc && T.omitPruned) {
                         ++omitted;
                         continue;
@@ -397,4 +431,23 @@ bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, u
     lines.prunings += prunings;
     lines.omitted += omitted;
     return true;
+}
+
+}  // namespace
+
+bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp,
+               char allele, std::size_t rowBegin, std::size_t rowEnd, TextBuffer& text,
+               LineCounts& lines, HistogramScan* counts, const std::atomic<bool>& stop)
+{
+    if (!counts)
+        return scan_rows_as<true, false>(T, W, G, snp, allele, rowBegin, rowEnd, text, lines, nullptr, stop);
+    return scan_rows_as<true, true>(T, W, G, snp, allele, rowBegin, rowEnd, text, lines, counts, stop);
+}
+
+bool count_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp, char allele,
+                std::size_t rowBegin, std::size_t rowEnd, HistogramScan& counts, const std::atomic<bool>& stop)
+{
+    TextBuffer none;
+    LineCounts lines;
+    return scan_rows_as<false, true>(T, W, G, snp, allele, rowBegin, rowEnd, none, lines, &counts, stop);
 }

@@ -18,6 +18,7 @@
 #include "fast/mc_quick.hpp"
 #include "fast/result_line.hpp"
 #include "io/matrices.hpp"
+#include "results/histogram.hpp"
 #include "results/large_buffers.hpp"
 
 // The genotype classes of one SNP, and the samples in class order (stable, so
@@ -93,8 +94,14 @@ struct LineCounts {
 // The result lines of SNP `snp`, whose reference allele is `allele`, for the
 // first genes g1 in [rowBegin, rowEnd) (rowBegin a multiple of kRowBlock),
 // each against every later gene: appended to text at lines.size, the text
-// grown as needed, and counted in lines. False when `stop` was set between
-// rows; lines then stands as before.
+// grown as needed, and counted in lines; each pair counted into *counts as
+// well, when given, whatever omitPruned leaves out. False when `stop` was
+// set between rows; lines then stands as before.
 bool scan_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp,
                char allele, std::size_t rowBegin, std::size_t rowEnd, TextBuffer& text,
-               LineCounts& lines, const std::atomic<bool>& stop);
+               LineCounts& lines, HistogramScan* counts, const std::atomic<bool>& stop);
+
+// The same pairs counted into `counts` only, without their text: the scans
+// of permuted genotypes, which write no line.
+bool count_rows(const ScanTables& T, ScanWorkspace& W, const GenotypeMatrix& G, unsigned snp, char allele,
+                std::size_t rowBegin, std::size_t rowEnd, HistogramScan& counts, const std::atomic<bool>& stop);
