@@ -4,8 +4,10 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
+#include "driver/permutation.hpp"
 #include "driver/result_file.hpp"
 #include "driver/run_manifest.hpp"
 #include "driver/startup.hpp"
@@ -34,17 +36,43 @@ ScanOptions scan_options(const StudyOptions& study)
     return o;
 }
 
-// Study runs write their record and manifest through temporary names; a
-// path taken by anything but a regular file is refused before the result
-// file is touched.
-void check_companion_paths(const std::string& resultPath)
+// Study runs write their record, manifest and histogram through temporary
+// names; a path taken by anything but a regular file is refused before the
+// result file is touched, and so is a histogram named like one of the others.
+void check_companion_paths(const std::string& resultPath, const std::string& histogram)
 {
+    const std::string companions[] = {resultPath, shard_record_path(resultPath), manifest_path(resultPath)};
+    for (const std::string& path : companions)
+        if (!histogram.empty() && absolute_path(histogram) == absolute_path(path))
+            error("Error: --histogram " + histogram + " would take the place of " + path + ".");
     try {
-        for (const std::string& path : {shard_record_path(resultPath), manifest_path(resultPath)})
-            check_replaceable(path, "the file");
+        for (const std::string& path : {companions[1], companions[2], histogram})
+            if (!path.empty())
+                check_replaceable(path, "the file");
     } catch (const FileError& e) {
         end_with(e);
     }
+}
+
+// What the histogram was made from, as the manifest has the inputs.
+HistogramOrigin histogram_origin(const Manifest& manifest, const StudyOptions& study, double threshold,
+                                 const std::string& within)
+{
+    HistogramOrigin o;
+    for (const char* role : {"genotype", "expression", "allele"}) {
+        o.inputs += o.inputs.empty() ? "" : " ";
+        o.inputs += manifest["inputs"][role].value("checksum", "-");  // "-": a FIFO, never hashed
+    }
+    o.threshold = threshold;
+    o.samples = static_cast<std::uint64_t>(n);
+    o.genes = static_cast<std::uint64_t>(ngene);
+    o.snpsInFile = static_cast<std::uint64_t>(ps);
+    o.firstSnp = study.snpRange ? study.firstSnp : 0;
+    o.lastSnp = study.snpRange ? study.lastSnp : (ps > 0 ? static_cast<std::uint64_t>(ps - 1) : 0);
+    o.permutations = study.permutations;
+    o.seed = study.seed;
+    o.within = within.empty() ? "none" : within;
+    return o;
 }
 
 int run(int argc, char** argv, ScanEngine engine)
@@ -82,9 +110,22 @@ int run(int argc, char** argv, ScanEngine engine)
     // written only when the shard is complete, and a manifest only describes
     // the file beside it: those of an earlier run go first, classic or not.
     Manifest manifest;
+    ScanOptions options = scan_options(study);
+    Histogram histogram;
     if (study.any) {
-        check_companion_paths(paths.output);
+        check_companion_paths(paths.output, study.histogram);
         manifest = start_run_manifest(command, paths, study, threshold, isa_name(kernels->isa));
+    }
+    if (!study.histogram.empty()) {
+        SampleGroups groups;
+        if (!study.permuteWithin.empty())
+            groups = read_sample_groups(study.permuteWithin, paths.genotype, static_cast<std::size_t>(n));
+        histogram.origin = histogram_origin(manifest, study, threshold, groups.checksum);
+        options.histogram = &histogram;
+        options.permutations = study.permutations;
+        options.seed = study.seed;
+        options.groupOf = std::move(groups.groupOf);
+        ::unlink(study.histogram.c_str());
     }
     remove_stale_companions(paths.output);
     write_result_header(paths.output, threshold, study.bgzip);
@@ -94,12 +135,20 @@ int run(int argc, char** argv, ScanEngine engine)
     const ScanCounts counts =
         engine == ScanEngine::reference
             ? run_scan_reference(paths, threshold, G, E, geneMoments)
-            : run_scan_fast(paths, threshold, G, E, geneMoments, *kernels, scan_options(study));
+            : run_scan_fast(paths, threshold, G, E, geneMoments, *kernels, options);
     if (study.snpRange) {
         ShardRecord record{study.firstSnp, study.lastSnp, counts.pairs, counts.prunings, study.omitPruned, study.bgzip};
         record.lines = counts.lines;
         try {
             write_shard_record(paths.output, record);
+        } catch (const FileError& e) {
+            end_with(e);
+        }
+    }
+    if (!study.histogram.empty()) {
+        try {
+            write_histogram(study.histogram, histogram);
+            note_histogram(manifest, study.histogram);
         } catch (const FileError& e) {
             end_with(e);
         }

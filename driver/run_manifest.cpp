@@ -41,6 +41,10 @@ Manifest start_run_manifest(const std::vector<std::string>& command, const RunPa
     m["threads"] = study.threads;
     m["omit_pruned"] = study.omitPruned;
     m["bgzip"] = study.bgzip;
+    m["histogram"] = study.histogram.empty() ? Manifest() : Manifest{{"path", absolute_path(study.histogram)}};
+    m["permutations"] = study.permutations;
+    m["seed"] = study.seedGiven ? Manifest(study.seed) : Manifest();
+    m["permute_within"] = study.permuteWithin.empty() ? Manifest() : Manifest(absolute_path(study.permuteWithin));
     m["output"] = {{"path", absolute_path(paths.output)}, {"lines", nullptr}, {"pairs", nullptr}, {"prunings", nullptr}};
     m["ended"] = nullptr;
     return m;
@@ -53,6 +57,11 @@ void finish_run_manifest(Manifest& m, const ScanCounts& counts)
     m["output"]["pairs"] = counts.pairs;
     m["output"]["prunings"] = counts.prunings;
     m["ended"] = utc_now();
+}
+
+void note_histogram(Manifest& m, const std::string& path)
+{
+    m["histogram"] = facts_json(file_facts(path));
 }
 
 void write_run_manifest(const RunPaths& paths, const Manifest& m)

@@ -19,6 +19,10 @@ Manifest start_run_manifest(const std::vector<std::string>& command, const RunPa
 
 void finish_run_manifest(Manifest& m, const ScanCounts& counts);
 
+// The histogram as written: its size and checksum, so a merge takes the
+// very file this run wrote. Throws FileError.
+void note_histogram(Manifest& m, const std::string& path);
+
 // Writes it beside the result file; a failure is a fatal "Error: " line.
 void write_run_manifest(const RunPaths& paths, const Manifest& m);
 

@@ -36,6 +36,46 @@ void parse_snps(const char* text, StudyOptions& o)
     o.snpRange = true;
 }
 
+// At most what a histogram file holds.
+constexpr std::uint64_t kMaxPermutations = 100000;
+
+void parse_permutations(const char* text, StudyOptions& o)
+{
+    std::uint64_t value = 0;
+    if (!parse_number(text, text + std::strlen(text), value) || value < 1 || value > kMaxPermutations)
+        error("Error: --permutations takes a whole number from 1 to " + std::to_string(kMaxPermutations) +
+              ", not \"" + std::string(text) + "\".");
+    o.permutations = static_cast<unsigned>(value);
+}
+
+void parse_seed(const char* text, StudyOptions& o)
+{
+    if (!parse_number(text, text + std::strlen(text), o.seed))
+        error("Error: --seed takes a whole number from 0 to 18446744073709551615, not \"" + std::string(text) +
+              "\".");
+    o.seedGiven = true;
+}
+
+std::string file_name(const char* option, const char* text)
+{
+    if (*text == '\0')
+        error(std::string("Error: ") + option + " needs a file name.");
+    return text;
+}
+
+// The options that only mean something beside another.
+void check_companions(const StudyOptions& o)
+{
+    if (o.permutations > 0 && o.histogram.empty())
+        error("Error: --permutations needs --histogram FILE: the permuted scans write only counts.");
+    if (o.permutations > 0 && !o.seedGiven)
+        error("Error: --permutations needs --seed S, so the permuted scans can be made again.");
+    if (o.seedGiven && o.permutations == 0)
+        error("Error: --seed is for --permutations K.");
+    if (!o.permuteWithin.empty() && o.permutations == 0)
+        error("Error: --permute-within needs --permutations K.");
+}
+
 // A classic short-option word: does it leave the next word as its argument?
 bool takes_next_word(const char* word)
 {
@@ -83,6 +123,14 @@ void take_study_options(int& argc, char** argv, StudyOptions& o)
             o.omitPruned = true;
         else if (named("--bgzip", false))
             o.bgzip = true;
+        else if (named("--histogram", true))
+            o.histogram = file_name("--histogram", value);
+        else if (named("--permutations", true))
+            parse_permutations(value, o);
+        else if (named("--seed", true))
+            parse_seed(value, o);
+        else if (named("--permute-within", true))
+            o.permuteWithin = file_name("--permute-within", value);
         else {
             argv[kept++] = argv[i];
             if (word[0] == '-' && word[1] != '-' && word[1] != '\0' && takes_next_word(word) && i + 1 < argc)
@@ -93,6 +141,7 @@ void take_study_options(int& argc, char** argv, StudyOptions& o)
     }
     argv[kept] = nullptr;
     argc = kept;
+    check_companions(o);
 }
 
 void check_snp_range(const StudyOptions& o, int snps)
