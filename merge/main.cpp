@@ -14,11 +14,12 @@ int main(int argc, char** argv)
     try {
         const MergeOptions o = parse_merge_options(std::vector<std::string>(argv + 1, argv + argc));
         if (o.help) {
-            std::cout << kMergeUsage << "\n";
+            std::cout << kMergeUsage << "\n" << kMergeHelp << "\n";
             return 0;
         }
         MergeRun run;
         run.manifest = begin_manifest("morv-merge", argc, argv);
+        run.histogram = o.histogram;
         const ShardRecord total = merge_shards(o.out, o.shards, run);
         for (const std::string& warning : run.warnings)
             std::cerr << "morv-merge: warning: " << warning << "\n";

@@ -6,9 +6,11 @@
 #include <limits>
 #include <unistd.h>
 
+#include "files/checksum.hpp"
 #include "files/file_error.hpp"
 #include "files/output_path.hpp"
 #include "files/program_error.hpp"
+#include "merge/histograms.hpp"
 #include "merge/output_file.hpp"
 #include "merge/shard_file.hpp"
 #include "results/bgzf_blocks.hpp"
@@ -148,20 +150,26 @@ bool same_file(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(a, b, ignored) || absolute_path(a) == absolute_path(b);
 }
 
-// OUT, its record and its manifest are renamed into place: each must be new
-// or a regular file, and none may be a file the merge reads.
-void check_out_paths(const std::string& out, const std::vector<ShardFile>& shards)
+// OUT, its record, its manifest and the histogram are renamed into place:
+// each must be new or a regular file, and none may be a file the merge reads.
+void check_out_paths(const std::string& out, const std::string& histogram, const std::vector<ShardFile>& shards)
 {
-    const std::string written[] = {out, shard_record_path(out), manifest_path(out)};
+    std::vector<std::string> written = {out, shard_record_path(out), manifest_path(out)};
+    for (const std::string& w : written)
+        if (!histogram.empty() && same_file(histogram, w))
+            fail("--histogram " + histogram + " would take the place of " + w);
+    if (!histogram.empty())
+        written.push_back(histogram);
     for (const std::string& w : written) {
         if (const std::string why = why_not_replaceable(w, "-o"); !why.empty())
             fail(why);
         for (const ShardFile& s : shards) {
             if (w == out && same_file(w, s.path))
                 fail("-o " + out + " is one of the shards: merge into a new file");
-            for (const std::string& r : {s.path, shard_record_path(s.path), manifest_path(s.path)})
+            for (const std::string& r :
+                 {s.path, shard_record_path(s.path), manifest_path(s.path), shard_histogram_path(s.path)})
                 if (same_file(w, r))
-                    fail("-o " + out + " would write over " + r + ", which belongs to the shard " + s.path +
+                    fail((w == histogram ? "--histogram " + histogram : "-o " + out) + " would write over " + r + ", which belongs to the shard " + s.path +
                          ": merge into a new file");
         }
     }
@@ -229,7 +237,10 @@ ShardRecord merge_shards(const std::string& out, const std::vector<std::string>&
         inspect_shard(s);
         check_same_header(shards.front(), s);
     }
-    check_out_paths(out, shards);
+    Histogram histogram;
+    if (!run.histogram.empty())
+        histogram = sum_shard_histograms(shards);
+    check_out_paths(out, run.histogram, shards);
 
     const std::size_t pieceBytes = std::max<std::size_t>(run.pieceBytes, BGZF_MAX_BLOCK_SIZE);
     OutputFile merged(out, pieceBytes);
@@ -253,11 +264,18 @@ ShardRecord merge_shards(const std::string& out, const std::vector<std::string>&
     ::unlink(manifest_path(out).c_str());
     commit_output(merged);
     try {
+        run.manifest["histogram"] = nullptr;
+        if (!run.histogram.empty()) {
+            write_histogram(run.histogram, histogram);
+            run.manifest["histogram"] = facts_json(file_facts(run.histogram));
+        }
         write_shard_record(out, total);
         write_manifest(manifest_path(out), run.manifest);
     } catch (const FileError& e) {
         std::remove(out.c_str());
         remove_shard_record(out);
+        if (!run.histogram.empty())
+            std::remove(run.histogram.c_str());
         fail(e.what());
     }
     return total;

@@ -15,6 +15,7 @@ struct MergeRun {
     Manifest manifest;                  // begun by the caller (begin_manifest), completed by the merge
     std::vector<std::string> warnings;  // what could not be checked (shards without a manifest)
     std::size_t pieceBytes = kMergePieceBytes;
+    std::string histogram;  // --histogram: where the sum of the shards' histograms goes; "" for none
 };
 
 // Joins the result files of morv runs over consecutive SNP ranges (shards,
@@ -29,4 +30,6 @@ struct MergeRun {
 // file or new, none of the shards' files), then each file (compression,
 // header, complete); every line and block is checked while copying. Throws
 // ProgramError; OUT and its record and manifest are then left as they were.
+// With run.histogram, the shards' histograms (merge/histograms.hpp) are
+// checked before anything is copied and their sum written beside OUT.
 ShardRecord merge_shards(const std::string& out, const std::vector<std::string>& shards, MergeRun& run);
