@@ -38,15 +38,19 @@ ScanOptions scan_options(const StudyOptions& study)
 
 // Study runs write their record, manifest and histogram through temporary
 // names; a path taken by anything but a regular file is refused before the
-// result file is touched, and so is a histogram named like one of the others.
-void check_companion_paths(const std::string& resultPath, const std::string& histogram)
+// result file is touched, and so is a histogram named like one of the others
+// or a file the run reads.
+void check_companion_paths(const RunPaths& paths, const StudyOptions& study)
 {
-    const std::string companions[] = {resultPath, shard_record_path(resultPath), manifest_path(resultPath)};
-    for (const std::string& path : companions)
-        if (!histogram.empty() && absolute_path(histogram) == absolute_path(path))
+    const std::string& resultPath = paths.output;
+    const std::string& histogram = study.histogram;
+    const std::string companions[] = {shard_record_path(resultPath), manifest_path(resultPath)};
+    for (const std::string& path : {resultPath, companions[0], companions[1], paths.genotype, paths.expression,
+                                    paths.allele, study.permuteWithin})
+        if (!histogram.empty() && !path.empty() && absolute_path(histogram) == absolute_path(path))
             error("Error: --histogram " + histogram + " would take the place of " + path + ".");
     try {
-        for (const std::string& path : {companions[1], companions[2], histogram})
+        for (const std::string& path : {companions[0], companions[1], histogram})
             if (!path.empty())
                 check_replaceable(path, "the file");
     } catch (const FileError& e) {
@@ -113,7 +117,7 @@ int run(int argc, char** argv, ScanEngine engine)
     ScanOptions options = scan_options(study);
     Histogram histogram;
     if (study.any) {
-        check_companion_paths(paths.output, study.histogram);
+        check_companion_paths(paths, study);
         manifest = start_run_manifest(command, paths, study, threshold, isa_name(kernels->isa));
     }
     if (!study.histogram.empty()) {
