@@ -189,6 +189,12 @@ TEST(NullScans, EveryWayOfRunningCountsAlike)
         EXPECT_TRUE(read_file(dir.file("m.hist")) == expected);
         EXPECT_TRUE(way.options[0] == "--omit-pruned" || read_file(dir.file("m.txt")) == classic);
     }
+    // A shard's histogram must be the very file its run wrote.
+    const std::string changed = dir.write("s1-4.hist", read_file(dir.file("s1-4.hist")) + "\n");
+    const RunResult refused = run(MORV_MERGE_BIN, {"m", "-o", dir.file("n.txt"), "--histogram", dir.file("n.hist"),
+                                                   dir.file("s0-0"), dir.file("s1-4"), dir.file("s5-5")}, "");
+    EXPECT_EQ(refused.err, "morv-merge: " + changed + " is not the histogram the run of " + dir.file("s1-4") +
+                               " wrote (its checksum differs from the manifest's)\n");
 
     // Another seed: the real scan alike, the permuted ones not.
     const auto counts = [&](const std::vector<std::string>& options) {
