@@ -79,6 +79,22 @@ HistogramOrigin histogram_origin(const Manifest& manifest, const StudyOptions& s
     return o;
 }
 
+// The fast scan told to count into h, and the scans under the null; the
+// groups are read and an old histogram removed before the result file is made.
+void count_into(Histogram& h, ScanOptions& o, const RunPaths& paths, const StudyOptions& study,
+                const Manifest& manifest, double threshold)
+{
+    SampleGroups groups;
+    if (!study.permuteWithin.empty())
+        groups = read_sample_groups(study.permuteWithin, paths.genotype, static_cast<std::size_t>(n));
+    h.origin = histogram_origin(manifest, study, threshold, groups.checksum);
+    o.histogram = &h;
+    o.permutations = study.permutations;
+    o.seed = study.seed;
+    o.groupOf = std::move(groups.groupOf);
+    ::unlink(study.histogram.c_str());
+}
+
 int run(int argc, char** argv, ScanEngine engine)
 {
     const std::vector<std::string> command(argv, argv + argc);
@@ -120,17 +136,8 @@ int run(int argc, char** argv, ScanEngine engine)
         check_companion_paths(paths, study);
         manifest = start_run_manifest(command, paths, study, threshold, isa_name(kernels->isa));
     }
-    if (!study.histogram.empty()) {
-        SampleGroups groups;
-        if (!study.permuteWithin.empty())
-            groups = read_sample_groups(study.permuteWithin, paths.genotype, static_cast<std::size_t>(n));
-        histogram.origin = histogram_origin(manifest, study, threshold, groups.checksum);
-        options.histogram = &histogram;
-        options.permutations = study.permutations;
-        options.seed = study.seed;
-        options.groupOf = std::move(groups.groupOf);
-        ::unlink(study.histogram.c_str());
-    }
+    if (!study.histogram.empty())
+        count_into(histogram, options, paths, study, manifest, threshold);
     remove_stale_companions(paths.output);
     write_result_header(paths.output, threshold, study.bgzip);
     if (study.any)
