@@ -1,5 +1,6 @@
 // The result-file reader and the report programs' cores: IDs and filters of
-// the annotator, its effect columns, its errors, the inflation factor and the plot; every program's -h.
+// the annotator, its effect columns, its errors, the inflation factor and the
+// plot, false-discovery control over histograms; every program's -h.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,8 +17,10 @@
 #include "files/program_error.hpp"
 #include "report/annotate.hpp"
 #include "report/effects.hpp"
+#include "report/fdr.hpp"
 #include "report/qq.hpp"
 #include "report/qq_plot.hpp"
+#include "results/histogram.hpp"
 #include "tests/support.hpp"
 
 namespace {
@@ -30,6 +33,19 @@ const std::string kLines = "0\t0\t1\t0\t-0.500000\t1.0\t1.0\n"
                            "1\t0\t2\t1\t-3.000000\t-12.500000\t-inf\n"
                            "1\t1\t2\t2\t-1.400000\t-30.000000\t1.0\n"
                            "0\t1\t2\t1\t-2.000000\t-10.000000\t-1.900000\n";
+
+// kLines as morv-annotate writes them, with the IDs of write_ids.
+const std::string kRows[] = {"rs7\t1\t100\tA\tG\tG0\tG1\t0\t-0.500000\t1.0\t1.0\n",
+                             "2:50:C:T\t2\t50\tC\tT\tG0\tG2\t1\t-3.000000\t-12.500000\t-inf\n",
+                             "2:50:C:T\t2\t50\tC\tT\tG1\tG2\t2\t-1.400000\t-30.000000\t1.0\n",
+                             "rs7\t1\t100\tA\tG\tG1\tG2\t1\t-2.000000\t-10.000000\t-1.900000\n"};
+const std::string kColumns = "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it";
+
+void write_ids(const TempDir& dir)
+{
+    dir.write("snps.tsv", "index\tid\tchrom\tpos\tref\talt\n0\trs7\t1\t100\tA\tG\n1\t2:50:C:T\t2\t50\tC\tT\n");
+    dir.write("genes.tsv", "index\tid\tchrom\tstart\tend\n0\tG0\t1\t5\t9\n1\tG1\t.\t.\t.\n2\tG2\t3\t1\t2\n");
+}
 
 // The annotator's output; an IT limit of 1 or more stands for none.
 std::string annotated(const TempDir& dir, const std::string& results, const std::string& flags, double mc, double it)
@@ -45,16 +61,12 @@ std::string annotated(const TempDir& dir, const std::string& results, const std:
 TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
 {
     TempDir dir;
-    dir.write("snps.tsv", "index\tid\tchrom\tpos\tref\talt\n0\trs7\t1\t100\tA\tG\n1\t2:50:C:T\t2\t50\tC\tT\n");
-    dir.write("genes.tsv", "index\tid\tchrom\tstart\tend\n0\tG0\t1\t5\t9\n1\tG1\t.\t.\t.\n2\tG2\t3\t1\t2\n");
+    write_ids(dir);
     const std::string plain = dir.write("r.txt", kHeader + kLines);
     const std::string gz = dir.file("r.txt.gz");
     gzFile f = gzopen(gz.c_str(), "wb");
     ASSERT_TRUE(f && gzputs(f, (kHeader + kLines).c_str()) > 0 && gzclose(f) == Z_OK);
-    const std::string row[] = {"rs7\t1\t100\tA\tG\tG0\tG1\t0\t-0.500000\t1.0\t1.0\n",
-                               "2:50:C:T\t2\t50\tC\tT\tG0\tG2\t1\t-3.000000\t-12.500000\t-inf\n",
-                               "2:50:C:T\t2\t50\tC\tT\tG1\tG2\t2\t-1.400000\t-30.000000\t1.0\n",
-                               "rs7\t1\t100\tA\tG\tG1\tG2\t1\t-2.000000\t-10.000000\t-1.900000\n"};
+    const std::string* row = kRows;
     const struct { std::string flags; double mc, it; std::string rows; } cases[] = {
         {"", 2, 2, row[0] + row[1] + row[2] + row[3]}, {"1,2", 2, 2, row[1] + row[2] + row[3]},
         {"0", 2, 2, row[0]}, {"", 0.05, 2, row[1] + row[2] + row[3]}, {"", 2, 0.01, row[1]}, {"", 2, 0.5, row[1] + row[3]},
@@ -62,7 +74,7 @@ TEST(Annotate, IdsAndFiltersOnPlainAndGzippedResults)
     for (const std::string& results : {plain, gz})
         for (const auto& c : cases) {
             SCOPED_TRACE(results + " flags " + c.flags + " mc " + std::to_string(c.mc) + " it " + std::to_string(c.it));
-            EXPECT_EQ(annotated(dir, results, c.flags, c.mc, c.it), "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it\n" + c.rows);
+            EXPECT_EQ(annotated(dir, results, c.flags, c.mc, c.it), kColumns + "\n" + c.rows);
         }
     std::string cut = testsupport::read_file(gz);
     cut.resize(cut.size() - 9);
@@ -219,11 +231,118 @@ TEST(Qq, LambdaOfTheBinnedMedianEqualsTheSortedMedian)
     EXPECT_EQ(testsupport::read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
+std::string printed(double log10p)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%f", log10p);
+    return text;
+}
+
+unsigned bin_of(const std::string& text)  // kBins for no number
+{
+    unsigned b = 0;
+    bool nan = false;
+    return bin_of_text(text.data(), text.data() + text.size(), b, nan) ? b : kBins;
+}
+
+// A scan of printed MC and IT values; the pairs without an IT value never reached it.
+HistogramScan scan_of(const std::vector<std::string>& mc, const std::vector<std::string>& it)
+{
+    HistogramScan s;
+    s.pairs = mc.size();
+    s.it.untested = mc.size() - it.size();
+    for (const auto& [counts, texts] : {std::pair{&s.mc, &mc}, std::pair{&s.it, &it}})
+        for (const std::string& t : *texts)
+            count_printed(*counts, t.data(), t.data() + t.size());
+    return s;
+}
+
+// q at every real value and the discoveries at several q against the
+// definitions worked out on the values themselves, sorted; and the table.
+TEST(Fdr, PermutationQValuesEqualADirectComputation)
+{
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> u(0, 1);
+    const unsigned scans = 5, pairs = 400;  // the real scan and 4 permutations
+    Histogram h;
+    h.origin.inputs = "a b c";
+    h.origin.permutations = scans - 1;
+    std::vector<std::vector<unsigned>> bins(scans);
+    for (unsigned k = 0; k < scans; ++k) {
+        std::vector<std::string> mc;
+        for (unsigned i = 0; i < pairs; ++i) {  // a tenth of the real pairs far from the null
+            mc.push_back(printed(std::log10(u(random) * (k == 0 && i % 10 == 0 ? 1e-4 : 1))));
+            bins[k].push_back(bin_of(mc.back()));
+        }
+        // IT: the real scan's first half only, so more permutation values than real ones at every cut-off
+        h.scans.push_back(scan_of(mc, k ? mc : std::vector<std::string>(mc.begin(), mc.begin() + pairs / 2)));
+    }
+    std::vector<unsigned> real = bins[0];
+    std::sort(real.begin(), real.end());
+    std::vector<double> q(pairs), curveQ(pairs);  // of real[i]: the least FDR of it and every looser cut-off
+    const FdrCurve curve = fdr_curve(h, &HistogramScan::mc);
+    for (unsigned i = 0; i < pairs; ++i) {
+        double counts[2] = {0, 0};  // at or above real[i]: real, permutations'
+        for (unsigned k = 0; k < scans; ++k)
+            counts[k > 0] += std::count_if(bins[k].begin(), bins[k].end(), [&](unsigned b) { return b >= real[i]; });
+        q[i] = std::min(i ? q[i - 1] : 1.0, counts[1] / (scans - 1) / counts[0]);
+        curveQ[i] = curve.q[real[i]];
+    }
+    EXPECT_EQ(curveQ, q);
+    EXPECT_TRUE(std::is_sorted(curve.q.rbegin(), curve.q.rend()));  // never larger at a stricter cut-off
+    std::vector<long> discoveries;
+    for (double limit : {0.01, 0.05, 0.2}) {
+        discoveries.push_back(std::count_if(q.begin(), q.end(), [&](double v) { return v <= limit; }));
+        EXPECT_EQ(permutation_cutoff(curve, limit).discoveries, discoveries.back()) << limit;
+    }
+    TempDir dir;
+    write_histogram(dir.file("h"), h);
+    const auto r = testsupport::run(MORV_FDR_BIN, {"morv-fdr", "--histogram", dir.file("h"), "--q", "0.05"}, "");
+    const std::vector<std::string> lines = testsupport::lines_of(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.err;
+    EXPECT_EQ(lines[0], "statistic\tq\tcutoff_log10p\tdiscoveries\tmethod");
+    EXPECT_EQ(lines[1].substr(lines[1].rfind('\t', lines[1].size() - 13)), "\t" + std::to_string(discoveries[1]) + "\tpermutation");
+    // The cut-off lies above the loosest value not discovered and at or below the loosest discovered.
+    const long cutoff = std::lround(-100 * std::stod(lines[1].substr(8)));
+    EXPECT_TRUE(cutoff > real[pairs - discoveries[1] - 1] && cutoff <= real[pairs - discoveries[1]]) << lines[1];
+    EXPECT_EQ(fdr_curve(h, &HistogramScan::it).q[0], 1.0);  // an FDR of 2, capped
+}
+
+// At bin resolution Benjamini-Hochberg is BH on the p-values rounded up to
+// their bins' edges; p-values that are no number, and tests never run, count
+// among the m tests and are never discoveries.
+TEST(Fdr, BenjaminiHochbergOnTheHistogramEqualsItOnRoundedPValues)
+{
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> u(0, 1);
+    std::vector<std::string> it;
+    std::vector<double> rounded;
+    for (int i = 0; i < 3000; ++i) {
+        it.push_back(i % 100 == 0 ? "nan" : printed(std::log10(u(random) * (i % 8 ? 1 : 1e-5))));
+        if (bin_of(it.back()) < kBins)
+            rounded.push_back(std::pow(10.0, -static_cast<double>(bin_of(it.back())) / 100));
+    }
+    std::sort(rounded.begin(), rounded.end());
+    const std::uint64_t m = it.size() + 500;  // 500 pairs never reached the test
+    const HistogramScan s = scan_of(std::vector<std::string>(m, "-0.100000"), it);
+    for (double limit : {0.001, 0.01, 0.05, 0.2}) {
+        std::size_t k = 0;  // the largest rank whose p is at most rank * q / m
+        for (std::size_t rank = 1; rank <= rounded.size(); ++rank)
+            if (rounded[rank - 1] <= rank * limit / m)
+                k = rank;
+        std::istringstream row(testsupport::lines_of(fdr_table(Histogram{{}, {s, s}}, limit, "q"))[4]);
+        std::string name, q, cutoff, method;
+        std::size_t discoveries = 0;
+        row >> name >> q >> cutoff >> discoveries >> method;
+        EXPECT_EQ(name + " " + method + " " + std::to_string(discoveries), "it bh " + std::to_string(k)) << limit;
+    }
+}
+
 // Every companion program answers -h and --help with its usage on standard output.
 TEST(Programs, AnswerHelpWithTheirUsage)
 {
     for (const std::string program : {MORV_PREPARE_BIN, MORV_MERGE_BIN, MORV_ANNOTATE_BIN, MORV_QQ_BIN,
-                                      MORV_SIMULATE_BIN, MORV_PROOFS_BIN})
+                                      MORV_FDR_BIN, MORV_SIMULATE_BIN, MORV_PROOFS_BIN})
         for (const std::string option : {"-h", "--help"}) {
             const testsupport::RunResult r = testsupport::run(program, {program, option}, "");
             const std::string name = std::filesystem::path(program).filename();
