@@ -338,6 +338,76 @@ TEST(Fdr, BenjaminiHochbergOnTheHistogramEqualsItOnRoundedPValues)
     }
 }
 
+// kLines' study by hand: MC bins 50, 300, 140, 200 against the permutations'
+// (10, 20, 150, 30) and (10, 60, 20, 250); IT bins 30000 and 190 (flag 1)
+// against one value in bin 50.
+Histogram tiny_study()
+{
+    Histogram h;
+    h.origin = {"a b c", 0.05, 10, 3, 2, 0, 1, 2, 9, "none"};
+    h.scans = {scan_of({"-0.500000", "-3.000000", "-1.400000", "-2.000000"}, {"-inf", "-1.900000"}),
+               scan_of({"-0.100000", "-0.200000", "-1.500000", "-0.300000"}, {"-0.500000"}),
+               scan_of({"-0.100000", "-0.600000", "-0.200000", "-2.500000"}, {})};
+    return h;
+}
+
+TEST(Fdr, AnnotateKeepsTheRowsWithinTheQLimit)
+{
+    TempDir dir;
+    write_ids(dir);
+    const std::string results = dir.write("r.txt", kHeader + kLines);
+    const std::string q[] = {"\t0.375\tNA\n", "\t0\t0\n", "\t0.333333\tNA\n", "\t0.25\t0\n"};
+    const struct { double maxQ; std::vector<int> rows; } cases[] = {
+        {HUGE_VAL, {0, 1, 2, 3}}, {0.375, {0, 1, 2, 3}}, {0.34, {1, 2, 3}}, {0.1, {1, 3}}};
+    for (const auto& c : cases) {
+        QColumns columns = read_q_columns(tiny_study(), "h");
+        columns.max_q = c.maxQ;
+        std::ostringstream out;
+        annotate(results, read_prepared(dir.path), AnnotateFilter{}, out, false, nullptr, &columns);
+        std::string want = kColumns + "\tq_mc\tq_it\n";
+        for (int i : c.rows)
+            want += kRows[i].substr(0, kRows[i].size() - 1) + q[i];
+        EXPECT_EQ(out.str(), want) << c.maxQ;
+    }
+}
+
+// A histogram without permutation scans, cut short, or of scans over other
+// pairs; beside a result file, one of another run or without the file's rows.
+TEST(Fdr, RefusesWhatDoesNotBelongTogether)
+{
+    const struct { bool annotate; void (*change)(Histogram&); std::size_t cut; std::string message; } cases[] = {
+        {false, [](Histogram& h) { h.scans.resize(1), h.origin.permutations = 0; }, 0,
+         "morv-fdr: DIR/h: the histogram has no permutation scans: run morv with --permutations K"},
+        {false, [](Histogram&) {}, 4, "morv-fdr: the histogram DIR/h, line 42: expected \"end\", found \"\" (cut short"},
+        {false, [](Histogram& h) { h.scans[2] = scan_of({"-0.500000"}, {}); }, 0,
+         "morv-fdr: DIR/h: permutation scan 2 covers 1 pairs but the real scan 4"},
+        {true, [](Histogram& h) { h.origin.threshold = 0.01; }, 0, "Error: the histogram DIR/h is not of the run that "
+         "wrote DIR/r.txt: its threshold 0.01, but DIR/r.txt.manifest.json says 0.05"},
+        {true, [](Histogram& h) { h.scans[0] = scan_of({"-0.700000", "-3.000000", "-1.400000", "-2.000000"}, {"-inf", "-1.900000"}); }, 0,
+         "Error: DIR/r.txt line 4: its MC value -0.500000 lies where the histogram's real scan counted no pair"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        write_ids(dir);
+        dir.write("r.txt", kHeader + kLines);
+        dir.write("r.txt.manifest.json", R"({"format": "morv-manifest 1", "complete": true, "omit_pruned": false,
+            "threshold": 0.05, "inputs": {"genotype": {"checksum": "a"}, "expression": {"checksum": "b"},
+            "allele": {"checksum": "c"}}, "samples": 10, "genes": 3, "snps_in_file": 2, "snps": {"first": 0, "last": 1}})");
+        Histogram h = tiny_study();
+        c.change(h);
+        const std::string text = histogram_text(h);
+        dir.write("h", text.substr(0, text.size() - c.cut));
+        const auto r = c.annotate ? testsupport::run(MORV_ANNOTATE_BIN, {"morv-annotate", "--results", dir.file("r.txt"),
+                                                     "--prepared", dir.path, "--fdr", dir.file("h")}, "")
+                                  : testsupport::run(MORV_FDR_BIN, {"morv-fdr", "--histogram", dir.file("h")}, "");
+        std::string message = c.message;
+        for (std::size_t at; (at = message.find("DIR")) != std::string::npos;)
+            message.replace(at, 3, dir.path);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
+}
+
 // Every companion program answers -h and --help with its usage on standard output.
 TEST(Programs, AnswerHelpWithTheirUsage)
 {
