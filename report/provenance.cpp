@@ -80,7 +80,8 @@ void check_histogram_origin(const ResultOrigin& origin, const HistogramOrigin& h
     }
     std::string checksums;
     for (const char* role : {"genotype", "expression", "allele"})
-        checksums += (checksums.empty() ? "" : " ") + inputs.value(role, Manifest::object()).value("checksum", "?");
+        // "-": an input read from a FIFO, never hashed, as morv writes it into the histogram
+        checksums += (checksums.empty() ? "" : " ") + inputs.value(role, Manifest::object()).value("checksum", "-");
     const Manifest snps = m.value("snps", Manifest::object());
     const struct {
         const char* what;
