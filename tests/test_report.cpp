@@ -356,6 +356,30 @@ Histogram tiny_study()
     return h;
 }
 
+// The manifest of the run that wrote kLines and tiny_study().
+const std::string kTinyManifest = R"({"format": "morv-manifest 1", "complete": true, "omit_pruned": false,
+    "threshold": 0.05, "inputs": {"genotype": {"checksum": "a"}, "expression": {"checksum": "b"},
+    "allele": {"checksum": "c"}}, "samples": 10, "genes": 3, "snps_in_file": 2, "snps": {"first": 0, "last": 1}})";
+
+// From a histogram, a result written with --omit-pruned is no obstacle: the real scan counts every pair.
+TEST(Qq, FromAHistogramEveryPairBesideThePermutations)
+{
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gnuplot is not installed: the plot is not drawn";
+    TempDir dir;
+    dir.write("r.txt", kHeader + kLines);
+    std::string manifest = kTinyManifest;
+    dir.write("r.txt.manifest.json", manifest.replace(manifest.find("false"), 5, "true"));
+    write_histogram(dir.file("h"), tiny_study());
+    const auto r = testsupport::run(MORV_QQ_BIN, {"morv-qq", "--histogram", dir.file("h"), "--results", dir.file("r.txt"),
+                                                  "--out", dir.file("qq.png")}, "");
+    std::string counts;
+    for (const std::string& line : testsupport::lines_of(r.out))
+        counts += line.substr(0, line.find(':')) + line.substr(line.find('(')) + "\n";
+    EXPECT_EQ(counts, "lambda MC(4 tested, 0 left out)\nlambda MC permutations(8 tested, 0 left out)\n"
+                      "lambda IT(2 tested, 2 left out)\nlambda IT permutations(1 tested, 7 left out)\n") << r.err;
+}
+
 TEST(Fdr, AnnotateKeepsTheRowsWithinTheQLimit)
 {
     TempDir dir;
@@ -395,9 +419,7 @@ TEST(Fdr, RefusesWhatDoesNotBelongTogether)
         TempDir dir;
         write_ids(dir);
         dir.write("r.txt", kHeader + kLines);
-        dir.write("r.txt.manifest.json", R"({"format": "morv-manifest 1", "complete": true, "omit_pruned": false,
-            "threshold": 0.05, "inputs": {"genotype": {"checksum": "a"}, "expression": {"checksum": "b"},
-            "allele": {"checksum": "c"}}, "samples": 10, "genes": 3, "snps_in_file": 2, "snps": {"first": 0, "last": 1}})");
+        dir.write("r.txt.manifest.json", kTinyManifest);
         Histogram h = tiny_study();
         c.change(h);
         const std::string text = histogram_text(h);
