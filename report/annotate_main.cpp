@@ -27,20 +27,21 @@ int main(int argc, char** argv)
             filter.max_log10_it = std::log10(p_limit(options.at("--max-it-p"), "--max-it-p"));
             filter.it_required = true;
         }
+        if (options.count("--max-q") && !options.count("--fdr"))
+            throw ProgramError("--max-q needs --fdr HISTOGRAM: the q-values come from its permutation scans");
+        const double maxQ = options.count("--max-q") ? positive_limit(options.at("--max-q"), "--max-q", "a q-value")
+                                                     : HUGE_VAL;
         const std::string results = options.at("--results"), dir = options.at("--prepared");
         std::vector<std::string> warnings;
         const ResultOrigin origin = read_result_origin(results, warnings);
         check_prepared_folder(origin, results, dir, warnings);
-        if (options.count("--max-q") && !options.count("--fdr"))
-            throw ProgramError("--max-q needs --fdr HISTOGRAM: the q-values come from its permutation scans");
         QColumns q;  // read only when asked for: without it nothing changes
         if (options.count("--fdr")) {
             const std::string histogram = options.at("--fdr");
             const Histogram h = read_histogram(histogram);
             check_histogram_origin(origin, h.origin, results, histogram, warnings);
             q = read_q_columns(h, histogram);
-            if (options.count("--max-q"))
-                q.max_q = positive_limit(options.at("--max-q"), "--max-q", "a q-value");
+            q.max_q = maxQ;
         }
         print_warnings(warnings);
         const PreparedTables tables = read_prepared(dir);
