@@ -1,5 +1,6 @@
 #include "report/annotate.hpp"
 
+#include <cstdio>
 #include <ostream>
 
 #include "files/program_error.hpp"
@@ -45,7 +46,39 @@ const std::string& lookup(const std::vector<std::string>& table, unsigned long i
     return table[index];
 }
 
+// The q-value of a row's printed log10 p; NaN where the test gave no number
+// or was not run. A value in a bin where the real scan counted no pair
+// cannot be from the scan the histogram counted.
+double row_q(const FdrCurve& c, std::string_view text, const char* test, const ResultReader& reader,
+             const std::string& results)
+{
+    unsigned bin = 0;
+    bool nan = false;
+    if (!bin_of_text(text.data(), text.data() + text.size(), bin, nan))
+        return std::numeric_limits<double>::quiet_NaN();
+    if (!real_count_in(c, bin))
+        throw ProgramError(results + " line " + std::to_string(reader.line_number()) + ": its " + test + " value " +
+                           std::string(text) + " lies where the histogram's real scan counted no pair: the " +
+                           "histogram is not of this result file");
+    return c.q[bin];
+}
+
+std::string q_text(double q)
+{
+    if (std::isnan(q))
+        return "NA";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", q);
+    return text;
+}
+
 }  // namespace
+
+QColumns read_q_columns(const Histogram& h, const std::string& histogram)
+{
+    check_permutation_scans(h, histogram);
+    return {fdr_curve(h, &HistogramScan::mc), fdr_curve(h, &HistogramScan::it)};
+}
 
 PreparedTables read_prepared(const std::string& dir)
 {
@@ -77,20 +110,24 @@ bool keeps(const AnnotateFilter& filter, const ResultRecord& record)
 }
 
 void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
-              std::ostream& out, bool partial, const EffectTables* effects)
+              std::ostream& out, bool partial, const EffectTables* effects, const QColumns* q)
 {
     ResultReader reader(results, partial);
     out << "snp_id\tchrom\tpos\tref\talt\tgene1_id\tgene2_id\tflag\tlog10_p_mc\tlda\tlog10_p_it"
-        << (effects ? kEffectColumns : "") << '\n';
+        << (q ? "\tq_mc\tq_it" : "") << (effects ? kEffectColumns : "") << '\n';
     ResultRecord r;
     while (reader.next(r)) {
         const std::string& snp = lookup(tables.snps, r.snp, "SNP", reader, results);
         const std::string& gene1 = lookup(tables.genes, r.gene1, "gene 1", reader, results);
         const std::string& gene2 = lookup(tables.genes, r.gene2, "gene 2", reader, results);
-        if (!keeps(filter, r))
+        const double qMc = q ? row_q(q->mc, r.mc, "MC", reader, results) : 0;
+        const double qIt = q ? row_q(q->it, r.it, "IT", reader, results) : 0;
+        if (!keeps(filter, r) || (q && !(qMc <= q->max_q || qIt <= q->max_q)))
             continue;
         out << snp << '\t' << gene1 << '\t' << gene2 << '\t' << r.flag_text << '\t' << r.mc << '\t' << r.lda << '\t'
             << r.it;
+        if (q)
+            out << '\t' << q_text(qMc) << '\t' << q_text(qIt);
         // read_effect_tables matched its rows to snps.tsv and genes.tsv: the lookups bound these indices.
         if (effects)
             out << effect_columns(pair_effects(*effects, r.snp, r.gene1, r.gene2));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report/effects.hpp"
+#include "report/fdr.hpp"
 #include "report/result_reader.hpp"
 
 // What morv-prepare's tables say about each index morv uses.
@@ -25,8 +26,17 @@ struct AnnotateFilter {
 void set_flags(AnnotateFilter& filter, const std::string& list);  // e.g. "1,2"
 bool keeps(const AnnotateFilter& filter, const ResultRecord& record);
 
+// The q-value columns of --fdr: each test's q-value by the bin of the row's
+// printed value, and the rows --max-q keeps (those with either at most it).
+struct QColumns {
+    FdrCurve mc, it;
+    double max_q = std::numeric_limits<double>::infinity();
+};
+QColumns read_q_columns(const Histogram& h, const std::string& histogram);
+
 // Streams the result file and writes the kept lines, with the tables' IDs,
 // as a tab-separated table with a header line; with `effects`, each kept
-// line's effect columns too.
+// line's effect columns too; with `q`, its q-values (before the effects).
 void annotate(const std::string& results, const PreparedTables& tables, const AnnotateFilter& filter,
-              std::ostream& out, bool partial = false, const EffectTables* effects = nullptr);
+              std::ostream& out, bool partial = false, const EffectTables* effects = nullptr,
+              const QColumns* q = nullptr);

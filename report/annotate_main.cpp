@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "files/program_error.hpp"
 #include "report/annotate.hpp"
 #include "report/options.hpp"
 #include "report/provenance.hpp"
@@ -12,9 +13,10 @@ int main(int argc, char** argv)
 {
     return run_reporting_errors([&] {
         const auto options = parse_options(
-            argc, argv, {"--results", "--prepared", "--flags", "--max-mc-p", "--max-it-p"},
+            argc, argv, {"--results", "--prepared", "--flags", "--max-mc-p", "--max-it-p", "--fdr", "--max-q"},
             {"--results", "--prepared"},
-            "morv-annotate --results FILE --prepared DIR [--flags LIST] [--max-mc-p P] [--max-it-p P] [--effects]",
+            "morv-annotate --results FILE --prepared DIR [--flags LIST] [--max-mc-p P] [--max-it-p P] "
+            "[--fdr HISTOGRAM [--max-q Q]] [--effects]",
             {"--effects"});
         AnnotateFilter filter;
         if (options.count("--flags"))
@@ -25,10 +27,22 @@ int main(int argc, char** argv)
             filter.max_log10_it = std::log10(p_limit(options.at("--max-it-p"), "--max-it-p"));
             filter.it_required = true;
         }
+        if (options.count("--max-q") && !options.count("--fdr"))
+            throw ProgramError("--max-q needs --fdr HISTOGRAM: the q-values come from its permutation scans");
+        const double maxQ = options.count("--max-q") ? positive_limit(options.at("--max-q"), "--max-q", "a q-value")
+                                                     : HUGE_VAL;
         const std::string results = options.at("--results"), dir = options.at("--prepared");
         std::vector<std::string> warnings;
         const ResultOrigin origin = read_result_origin(results, warnings);
         check_prepared_folder(origin, results, dir, warnings);
+        QColumns q;  // read only when asked for: without it nothing changes
+        if (options.count("--fdr")) {
+            const std::string histogram = options.at("--fdr");
+            const Histogram h = read_histogram(histogram);
+            check_histogram_origin(origin, h.origin, results, histogram, warnings);
+            q = read_q_columns(h, histogram);
+            q.max_q = maxQ;
+        }
         print_warnings(warnings);
         const PreparedTables tables = read_prepared(dir);
         const bool withEffects = options.count("--effects") > 0;
@@ -36,6 +50,7 @@ int main(int argc, char** argv)
         if (withEffects)
             effects = read_effect_tables(dir, tables.snps.size(), tables.genes.size());
         std::ios::sync_with_stdio(false);
-        annotate(results, tables, filter, std::cout, !origin.complete, withEffects ? &effects : nullptr);
+        annotate(results, tables, filter, std::cout, !origin.complete, withEffects ? &effects : nullptr,
+                 options.count("--fdr") ? &q : nullptr);
     });
 }

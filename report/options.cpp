@@ -35,14 +35,19 @@ std::map<std::string, std::string> parse_options(int argc, const char* const* ar
 
 double p_limit(const std::string& text, const std::string& option)
 {
+    return positive_limit(text, option, "a p-value");
+}
+
+double positive_limit(const std::string& text, const std::string& option, const std::string& what)
+{
     char* end = nullptr;
     const double p = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(p > 0) || !std::isfinite(p))
-        throw ProgramError(option + " needs a p-value above 0, not '" + text + "'");
+        throw ProgramError(option + " needs " + what + " above 0, not '" + text + "'");
     return p;
 }
 
-int run_reporting_errors(const std::function<void()>& body)
+int run_reporting_errors(const std::function<void()>& body, const char* prefix)
 {
     try {
         body();
@@ -51,7 +56,7 @@ int run_reporting_errors(const std::function<void()>& body)
         std::printf("usage: %s\n", help.usage.c_str());
         return 0;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "Error: %s\n", e.what());
+        std::fprintf(stderr, "%s%s\n", prefix, e.what());
         return 1;
     }
 }

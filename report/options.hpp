@@ -19,12 +19,15 @@ std::map<std::string, std::string> parse_options(int argc, const char* const* ar
 // A p-value limit: a number above 0 (above 1 keeps everything).
 double p_limit(const std::string& text, const std::string& option);
 
+// The same for another kind of limit, named by `what` ("a q-value").
+double positive_limit(const std::string& text, const std::string& option, const std::string& what);
+
 // Thrown by parse_options: not a failure, so not a ProgramError.
 struct HelpAsked {
     std::string usage;
 };
 
 // Runs a report program's body: a ProgramError (or any other failure) becomes
-// "Error: ..." on standard error and status 1; HelpAsked the usage on
-// standard output and status 0.
-int run_reporting_errors(const std::function<void()>& body);
+// `prefix` and its message on standard error and status 1; HelpAsked the
+// usage on standard output and status 0.
+int run_reporting_errors(const std::function<void()>& body, const char* prefix = "Error: ");

@@ -66,6 +66,42 @@ void check_prepared_folder(const ResultOrigin& origin, const std::string& result
     }
 }
 
+void check_histogram_origin(const ResultOrigin& origin, const HistogramOrigin& h, const std::string& results,
+                            const std::string& histogram, std::vector<std::string>& warnings)
+{
+    if (!origin.known)
+        return;  // already warned about
+    const Manifest& m = origin.manifest;
+    const Manifest inputs = m.value("inputs", Manifest());
+    if (!inputs.is_object() || !m.value("threshold", Manifest()).is_number()) {
+        warnings.push_back(manifest_path(results) + " does not name the run's inputs and threshold: that " +
+                           histogram + " is of the same run cannot be checked");
+        return;
+    }
+    std::string checksums;
+    for (const char* role : {"genotype", "expression", "allele"})
+        // "-": an input read from a FIFO, never hashed, as morv writes it into the histogram
+        checksums += (checksums.empty() ? "" : " ") + inputs.value(role, Manifest::object()).value("checksum", "-");
+    const Manifest snps = m.value("snps", Manifest::object());
+    const struct {
+        const char* what;
+        Manifest ran, counted;
+    } facts[] = {
+        {"inputs' checksums", checksums, h.inputs},
+        {"threshold", m.value("threshold", Manifest()), h.threshold},
+        {"samples", m.value("samples", Manifest()), h.samples},
+        {"genes", m.value("genes", Manifest()), h.genes},
+        {"SNPs in the file", m.value("snps_in_file", Manifest()), h.snpsInFile},
+        {"first SNP", snps.value("first", Manifest()), h.firstSnp},
+        {"last SNP", snps.value("last", Manifest()), h.lastSnp},
+    };
+    for (const auto& f : facts)
+        if (f.ran != f.counted)
+            throw ProgramError("the histogram " + histogram + " is not of the run that wrote " + results + ": its " +
+                               f.what + " " + f.counted.dump() + ", but " + manifest_path(results) + " says " +
+                               f.ran.dump());
+}
+
 void print_warnings(const std::vector<std::string>& warnings)
 {
     for (const std::string& w : warnings)

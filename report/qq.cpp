@@ -24,25 +24,32 @@ std::size_t bin_of(double x)
     return kZeroBin;
 }
 
-double lower_edge(std::size_t b)
+double lower_edge(const PSeries& s, std::size_t b)
 {
+    if (s.per_unit)
+        return static_cast<double>(b) / s.per_unit;
     return b < kFine ? b * kFineWidth : kFineEnd + (b - kFine) * kCoarseWidth;
 }
 
-double upper_edge(std::size_t b) { return lower_edge(b + 1); }
+double upper_edge(const PSeries& s, std::size_t b) { return lower_edge(s, b + 1); }
+
+std::size_t zero_bin(const PSeries& s) { return s.bins.size() - 1; }
 
 // -log10 p of the p-value of rank r (1 = smallest p), assuming the values of
-// its bin spread evenly across it.
+// its bin spread evenly across it in -log10 p: the j-th of a bin's c values
+// from its top sits j - 1/2 c-ths of the bin's width below its upper edge.
+// So the median of a histogram's 0.01-wide bins is interpolated within its bin.
 double x_of_rank(const PSeries& s, std::uint64_t r)
 {
+    const std::size_t zero = zero_bin(s);
     std::uint64_t above = 0;
-    for (std::size_t b = kZeroBin + 1; b-- > 0;) {
+    for (std::size_t b = zero + 1; b-- > 0;) {
         const std::uint64_t c = s.bins[b];
         if (r <= above + c) {
-            if (b == kZeroBin)
+            if (b == zero)
                 return std::numeric_limits<double>::infinity();
             const double j = static_cast<double>(r - above) - 0.5;
-            return upper_edge(b) - j / static_cast<double>(c) * (upper_edge(b) - lower_edge(b));
+            return upper_edge(s, b) - j / static_cast<double>(c) * (upper_edge(s, b) - lower_edge(s, b));
         }
         above += c;
     }
@@ -55,6 +62,17 @@ PSeries make_series()
 {
     PSeries s;
     s.bins.assign(kZeroBin + 1, 0);
+    return s;
+}
+
+PSeries series_of(const StatCounts& c)
+{
+    PSeries s;
+    s.bins = c.bins;
+    s.per_unit = kBinsPerUnit;
+    for (std::uint64_t v : c.bins)
+        s.tested += v;
+    s.left_out = c.nan + c.untested;
     return s;
 }
 
@@ -97,20 +115,21 @@ std::vector<QQPoint> qq_points(const PSeries& series, std::size_t max_points)
     const double n = static_cast<double>(series.tested);
     if (series.tested == 0)
         return points;
-    std::size_t top = kZeroBin;  // the highest non-empty finite bin: where p = 0 is drawn
-    for (std::size_t b = 0; b < kZeroBin; ++b)
+    const std::size_t zero = zero_bin(series);
+    std::size_t top = zero;  // the highest non-empty finite bin: where p = 0 is drawn
+    for (std::size_t b = 0; b < zero; ++b)
         if (series.bins[b])
             top = b;
-    const double top_x = top < kZeroBin ? 0.5 * (lower_edge(top) + upper_edge(top)) : std::log10(2 * n);
+    const double top_x = top < zero ? 0.5 * (lower_edge(series, top) + upper_edge(series, top)) : std::log10(2 * n);
     const double step = std::max(std::log10(2 * n), top_x) / static_cast<double>(max_points);
     std::uint64_t above = 0;
-    for (std::size_t b = kZeroBin + 1; b-- > 0;) {
+    for (std::size_t b = zero + 1; b-- > 0;) {
         const std::uint64_t c = series.bins[b];
         if (c == 0)
             continue;
         const double middle = static_cast<double>(above) + (static_cast<double>(c) + 1) / 2;
         const QQPoint p{-std::log10((middle - 0.5) / n),
-                        b == kZeroBin ? top_x : 0.5 * (lower_edge(b) + upper_edge(b))};
+                        b == zero ? top_x : 0.5 * (lower_edge(series, b) + upper_edge(series, b))};
         above += c;
         const bool last = above == series.tested;
         if (points.empty() || last || std::abs(p.expected - points.back().expected) >= step ||

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "results/histogram.hpp"
+
 // The p-values of one series, binned by -log10 p in constant memory. The
 // bins are fine (2e-6) where a median can lie for any sensible inflation,
 // since the precision lambda needs is relative in p, and coarser (1e-3)
@@ -12,8 +14,15 @@
 struct PSeries {
     std::vector<std::uint64_t> bins;
     std::uint64_t tested = 0, left_out = 0;
+    unsigned per_unit = 0;  // 0: the bins above; else a histogram's, per_unit to a unit of -log10 p
 };
 PSeries make_series();
+
+// A histogram statistic's counts as a series: every binned value is tested
+// (a histogram cannot tell a p of 1, or the MC test's 2, from the rest of
+// bin 0); not-a-number values and tests never run are left out. Its last
+// bin, -log10 p of 300 and beyond, stands for p-values of 0.
+PSeries series_of(const StatCounts& c);
 
 // Adds one logged p-value as morv wrote it. A p-value of 1 or more ("0.000000",
 // "0.301030") is not testable: counted as left out. "-0.000000" is a p-value

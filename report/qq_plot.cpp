@@ -106,7 +106,7 @@ std::string script_of(const std::vector<QQCurve>& curves, const std::vector<std:
         std::snprintf(title, sizeof title, "%s: {/Symbol l} = %.4f (%llu tested)", curves[i].name.c_str(),
                       curves[i].lambda, static_cast<unsigned long long>(curves[i].tested));
         s += ", \\\n  " + quoted(data[i]) + " using 1:2 with points pointtype 7 pointsize 0.6 linecolor rgb '" +
-             kColours[i % 3] + "' title " + quoted(title);
+             (curves[i].colour.empty() ? kColours[i % 3] : curves[i].colour) + "' title " + quoted(title);
     }
     return s + "\nset output\n";
 }

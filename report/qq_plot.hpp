@@ -11,6 +11,7 @@ struct QQCurve {
     double lambda;
     std::uint64_t tested;
     std::vector<QQPoint> points;
+    std::string colour;  // "#rrggbb"; empty: the next of the plot's own
 };
 
 // Draws the curves and the diagonal into `png` with gnuplot, run as a child
