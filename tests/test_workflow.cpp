@@ -78,17 +78,21 @@ std::pair<std::string, std::string> one_run(const Inputs& in, const std::string&
 }
 
 // Seven SNPs, first line 4 * 7 + 1 characters long (trailing separator and
-// carriage return): 3 shards of 3, 2 and 2 SNPs.
+// carriage return): 3 shards of 3, 2 and 2 SNPs, each with its share of the
+// permutations, whose merged histogram must be one run's.
 TEST(Workflow, ShardsMergeToOneRun)
 {
     const TempDir dir;
     const Inputs in = simulate(MORV_SIMULATE_BIN, dir, "40 7 6 1 --crlf --trailing-separator --random-effects 0.5");
     run_workflow(dir, {"genotype=" + in.geno, "expression=" + in.expr, "allele=" + in.allele, "threshold=0.05",
-                       "shards=3", "threads=1", "report=true", "out=" + dir.file("out")});
+                       "shards=3", "threads=1", "report=true", "permutations=2", "seed=7", "out=" + dir.file("out")});
     if (HasFatalFailure() || IsSkipped())
         return;
-    const auto [results, counts] = one_run(in, "0.05", dir.file("one.txt"));
+    const auto [results, counts] = one_run(in, "0.05", dir.file("one.txt"),
+                                           {"--histogram", dir.file("one.hist"), "--permutations", "2", "--seed", "7"});
     EXPECT_EQ(read_file(dir.file("out/results.txt")), results);
+    EXPECT_EQ(read_file(dir.file("out/results.txt.hist")), read_file(dir.file("one.hist")));
+    EXPECT_EQ(lines_of(read_file(dir.file("out/fdr.tsv"))).size(), 5u);
     EXPECT_EQ(read_file(dir.file("out/logs/merge.log")), counts);
     EXPECT_EQ(lines_of(read_file(dir.file("out/results.txt.shard"))).at(1), "snps 0-6");
     EXPECT_TRUE(std::filesystem::exists(dir.file("out/shards/shard_2.txt")));
