@@ -22,6 +22,14 @@ p-values fall below 1e-5 against the number expected:
 --real also runs the unpermuted data. Needs qtltools-example (installed
 with tools/install-deps.sh when run as root). About 3 minutes per way on
 2 cores.
+
+    bench/calibration.py --fdr K [--threshold T] [--q 0.05] [--fdr-seed S] ...
+
+runs each scan at threshold T with K permutation scans (morv --histogram
+--permutations K --seed S, the result lines left out with --omit-pruned)
+and prints morv-fdr's discoveries at q instead: on the permuted data there
+should be next to none. The permutation that makes the null data (--seed)
+and the permutations of the FDR (--fdr-seed) are drawn independently.
 """
 import argparse
 import gzip
@@ -70,6 +78,19 @@ def scan(build, prepared, base, out_png):
     return float(lam.group(1)), tested, below
 
 
+def fdr_scan(build, prepared, base, args):
+    """morv with K permutation scans; morv-fdr's table rows at q."""
+    result, histogram = base + ".txt", base + ".hist"
+    subprocess.run([os.path.join(build, "morv"), "--threads", "2", "--omit-pruned", "--histogram", histogram,
+                    "--permutations", str(args.fdr), "--seed", str(args.fdr_seed), "-g", base + ".geno", "-e",
+                    os.path.join(prepared, "expression.txt"), "-a", base + ".allele", "-o", result],
+                   input=(args.threshold + "\n").encode(), check=True, stdout=subprocess.DEVNULL)
+    os.remove(result)
+    table = subprocess.run([os.path.join(build, "morv-fdr"), "--histogram", histogram, "--q", str(args.q)],
+                           check=True, capture_output=True, text=True).stdout
+    return [line.split("\t") for line in table.splitlines()[1:]]
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
@@ -79,6 +100,10 @@ def main():
     ap.add_argument("--covariates", type=int, default=13)
     ap.add_argument("--ways", default="log,int,int+cov")
     ap.add_argument("--real", action="store_true")
+    ap.add_argument("--fdr", type=int, default=0, help="permutation scans per run (0: lambda instead)")
+    ap.add_argument("--fdr-seed", type=int, default=20261207)
+    ap.add_argument("--threshold", default="1e-3", help="morv's threshold with --fdr")
+    ap.add_argument("--q", type=float, default=0.05)
     args = ap.parse_args()
 
     subprocess.run([os.path.join(ROOT, "tools", "install-deps.sh"), "qtltools-example"], check=True)
@@ -93,7 +118,10 @@ def main():
     options = {"log": [], "int": ["--transform", "int"], "int+cov": ["--covariates", covariates],
                "log+cov": ["--covariates", covariates, "--transform", "log"]}
 
-    print("way\tdata\tgenes\tlambda_mc\ttested\tp<1e-5\texpected\tratio")
+    if args.fdr:
+        print("way\tdata\tgenes\tstatistic\tq\tcutoff_log10p\tdiscoveries\tmethod")
+    else:
+        print("way\tdata\tgenes\tlambda_mc\ttested\tp<1e-5\texpected\tratio")
     for way in args.ways.split(","):
         prepared = os.path.join(args.out, "prepared-" + way.replace("+", "-"))
         summary = subprocess.run([os.path.join(args.build, "morv-prepare"), "--vcf",
@@ -104,6 +132,10 @@ def main():
         for data, seed in [("null", args.seed)] + ([("real", None)] if args.real else []):
             base = os.path.join(args.out, way.replace("+", "-") + "." + data)
             thin_and_permute(prepared, base, args.snps, seed)
+            if args.fdr:
+                for row in fdr_scan(args.build, prepared, base, args):
+                    print("\t".join([way, data, genes] + row), flush=True)
+                continue
             lam, tested, below = scan(args.build, prepared, base, base + ".png")
             expected = tested * 1e-5
             print(f"{way}\t{data}\t{genes}\t{lam:.4f}\t{tested}\t{below}\t{expected:.1f}\t{below / expected:.1f}",
