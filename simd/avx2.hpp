@@ -76,7 +76,9 @@ struct Avx2 {
     }
 
     // Tables by scalar loads: gathers are slow on CPUs with the
-    // gather-sampling mitigation, and 16 entries span four registers.
+    // gather-sampling mitigation, and 16 entries span four registers. The
+    // index holds byte offsets j * 8, so that rows of 16 and 32 bytes are
+    // still addressed by scale 2 and 4, with no shift per lane.
     using Table16 = const double*;
     struct Index {
         alignas(32) std::int64_t at[4];
@@ -85,12 +87,47 @@ struct Avx2 {
     static Index index16(I j)
     {
         Index ix;
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ix.at), iand(j, iset1(15)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(ix.at), iand(_mm256_slli_epi64(j, 3), iset1(15 * 8)));
+        // Through memory: left to itself GCC takes the offsets out by
+        // vmovq/vpextrq, measured slower than the store and four loads.
+        asm("" : "+m"(ix));
         return ix;
     }
     static V lookup(Table16 t, const Index& j)
     {
-        return _mm256_set_pd(t[j.at[3]], t[j.at[2]], t[j.at[1]], t[j.at[0]]);
+        return _mm256_set_pd(*entry(t, j.at[3], 1), *entry(t, j.at[2], 1), *entry(t, j.at[1], 1),
+                             *entry(t, j.at[0], 1));
+    }
+    // Several tables at one index read from their rows (see simd/avx512.hpp):
+    // one load per lane and table row instead of one per table, then a
+    // transpose in registers.
+    struct Table16x2 {
+        const double (*rows)[2];
+    };
+    struct Table16x3 {
+        const double (*rows)[4];
+    };
+    static Table16x2 table16x2(const double*, const double*, const double (*rows)[2]) { return {rows}; }
+    static Table16x3 table16x3(const double*, const double*, const double*, const double (*rows)[4])
+    {
+        return {rows};
+    }
+    static void lookup2(const Table16x2& t, const Index& j, V& a, V& b)
+    {
+        const V r02 = pair(t.rows[0], j.at[0], j.at[2], 2);  // a0 b0 a2 b2
+        const V r13 = pair(t.rows[0], j.at[1], j.at[3], 2);  // a1 b1 a3 b3
+        a = _mm256_unpacklo_pd(r02, r13);
+        b = _mm256_unpackhi_pd(r02, r13);
+    }
+    static void lookup3(const Table16x3& t, const Index& j, V& a, V& b, V& c)
+    {
+        const V ab02 = pair(t.rows[0], j.at[0], j.at[2], 4);  // a0 b0 a2 b2
+        const V ab13 = pair(t.rows[0], j.at[1], j.at[3], 4);
+        const V c02 = pair(t.rows[0] + 2, j.at[0], j.at[2], 4);  // c0 0 c2 0
+        const V c13 = pair(t.rows[0] + 2, j.at[1], j.at[3], 4);
+        a = _mm256_unpacklo_pd(ab02, ab13);
+        b = _mm256_unpackhi_pd(ab02, ab13);
+        c = _mm256_unpacklo_pd(c02, c13);
     }
 
     // Step sums and pair layout.
@@ -130,6 +167,17 @@ struct Avx2 {
     }
 
 private:
+    // The double at byte offset `offset` * `scale` from t.
+    static const double* entry(const double* t, std::int64_t offset, int scale)
+    {
+        return reinterpret_cast<const double*>(reinterpret_cast<const char*>(t) + offset * scale);
+    }
+    // The 16 bytes at row offsets i (low half) and k (high half).
+    static V pair(const double* t, std::int64_t i, std::int64_t k, int scale)
+    {
+        return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(entry(t, i, scale))),
+                                    _mm_load_pd(entry(t, k, scale)), 1);
+    }
     static I first(std::size_t k)
     {
         return _mm256_cmpgt_epi64(iset1(static_cast<std::int64_t>(k)),
