@@ -81,7 +81,7 @@ struct Lanes {
         const V shift = S::set1(kShift);
         const V kt = S::fma(x, S::set1(kInvLn2), shift);
         const V kq = S::sub(kt, shift);
-        const typename S::Index j = S::index16(S::as_bits(kt));
+        const typename S::Index j = S::template index16<0>(S::as_bits(kt));
 
         // r = x - kq ln2 as rh + rl. kq ln2_hi is exact and so is
         // s0 = x - kq ln2_hi (Sterbenz for |k| >= 2, a 53-bit difference for

@@ -56,7 +56,7 @@ struct Table {
     alignas(64) double c[kSize];
     alignas(64) double hi[kSize];  // T_i rounded to a multiple of 2^-43
     alignas(64) double lo[kSize];
-    alignas(64) double rows[kSize][4];  // {c[i], hi[i], lo[i], 0}: two loads per lane on AVX2
+    alignas(64) double rows[kSize][2];  // {hi[i], lo[i]}: one load per lane on AVX2
     double ln2_hi = 0, ln2_lo = 0;  // ln2_hi a multiple of 2^-43
     bool ok = false;                // passed its checks; else every lane goes to the library
 };
@@ -87,7 +87,7 @@ struct Lanes {
         const typename S::Mask normal = S::within(x, kMinNormal, kMaxFinite);
         const I ix = S::as_bits(x);
         const I tmp = S::isub(ix, S::iset1(kOffset));
-        const typename S::Index j = S::index16(S::srl(tmp, kShift));  // the cell in bits 0-3
+        const typename S::Index j = S::template index16<kShift>(tmp);  // the cell
         const V m = S::from_bits(S::isub(ix, S::iand(tmp, S::iset1(kHigh))));
         const V kd = S::to_double(S::sra(tmp, 52));  // arithmetic: k is signed
 

@@ -74,11 +74,13 @@ struct Avx512 {
     };
     using Index = I;
     static Table16 table16(const double* t) { return {load(t), load(t + 8)}; }
-    static Index index16(I j) { return j; }  // entry j mod 16
+    // Entry (bits >> Shift) mod 16.
+    template <unsigned Shift>
+    static Index index16(I bits) { return Shift ? srl(bits, Shift) : bits; }
     static V lookup(const Table16& t, Index j) { return _mm512_permutex2var_pd(t.lo, j, t.hi); }
     // Two or three tables at one index: a, b (and c) are the tables, and
-    // rows the same entries row by row, {a[j], b[j]} or {a[j], b[j], c[j],
-    // 0}, for levels whose lookups are loads. Here, a permute each.
+    // rows the last two's entries row by row, {a[j], b[j]} or {b[j], c[j]},
+    // for levels whose lookups are loads. Here, a permute each.
     struct Table16x2 {
         Table16 a, b;
     };
@@ -89,7 +91,7 @@ struct Avx512 {
     {
         return {table16(a), table16(b)};
     }
-    static Table16x3 table16x3(const double* a, const double* b, const double* c, const double (*)[4])
+    static Table16x3 table16x3(const double* a, const double* b, const double* c, const double (*)[2])
     {
         return {table16(a), table16(b), table16(c)};
     }

@@ -73,7 +73,8 @@ struct Generic {
     using Table16 = const double*;
     using Index = std::size_t;
     static Table16 table16(const double* t) { return t; }
-    static Index index16(I j) { return static_cast<Index>(j & 15); }
+    template <unsigned Shift>
+    static Index index16(I bits) { return static_cast<Index>(bits >> Shift & 15); }
     static V lookup(Table16 t, Index j) { return t[j]; }
     // Two or three tables at one index (see simd/avx2.hpp): plain lookups here.
     struct Table16x2 {
@@ -83,7 +84,7 @@ struct Generic {
         Table16 a, b, c;
     };
     static Table16x2 table16x2(const double* a, const double* b, const double (*)[2]) { return {a, b}; }
-    static Table16x3 table16x3(const double* a, const double* b, const double* c, const double (*)[4])
+    static Table16x3 table16x3(const double* a, const double* b, const double* c, const double (*)[2])
     {
         return {a, b, c};
     }
