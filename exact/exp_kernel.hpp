@@ -50,6 +50,7 @@ constexpr int kTerms = sizeof kC / sizeof kC[0];
 struct Table {
     alignas(64) double hi[kSize];  // 2^(j/16) = hi + lo
     alignas(64) double lo[kSize];
+    alignas(64) double rows[kSize][2];  // {hi[j], lo[j]}: one load per lane on AVX2
     double ln2_hi = 0, ln2_lo = 0;  // ln2_hi with 39 significant bits
     bool ok = false;                // passed its check; else every lane goes to the library
 };
@@ -61,11 +62,11 @@ const Table& table();
 template <class S>
 struct Lanes {
     using V = typename S::V;
-    typename S::Table16 table_hi, table_lo;
+    typename S::Table16x2 tables;
     V ln2_hi, ln2_lo;
 
     explicit Lanes(const Table& t)
-        : table_hi(S::table16(t.hi)), table_lo(S::table16(t.lo)), ln2_hi(S::set1(t.ln2_hi)),
+        : tables(S::table16x2(t.hi, t.lo, t.rows)), ln2_hi(S::set1(t.ln2_hi)),
           ln2_lo(S::set1(t.ln2_lo))
     {
     }
@@ -80,7 +81,7 @@ struct Lanes {
         const V shift = S::set1(kShift);
         const V kt = S::fma(x, S::set1(kInvLn2), shift);
         const V kq = S::sub(kt, shift);
-        const typename S::Index j = S::index16(S::as_bits(kt));
+        const typename S::Index j = S::template index16<0>(S::as_bits(kt));
 
         // r = x - kq ln2 as rh + rl. kq ln2_hi is exact and so is
         // s0 = x - kq ln2_hi (Sterbenz for |k| >= 2, a 53-bit difference for
@@ -99,8 +100,8 @@ struct Lanes {
         // T exp(r) = (Th + Th rh) + [Th q + u (1 + rh)], u = Tl + Th rl.
         // s1 = fl(Th + Th rh) and its error e1 by FMA: Th - s1 is exact
         // (Sterbenz), so e1 is the error rounded once.
-        const V th = S::lookup(table_hi, j);
-        const V tl = S::lookup(table_lo, j);
+        V th, tl;
+        S::lookup2(tables, j, th, tl);
         const V u = S::fma(th, rl, tl);
         const V lo = S::fma(th, q, S::fma(u, rh, u));
         const V s1 = S::fma(th, rh, th);

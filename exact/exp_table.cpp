@@ -42,6 +42,8 @@ Table build_table()
         const double lo = static_cast<double>(sum - hi);
         t.hi[j] = hi;
         t.lo[j] = lo;
+        t.rows[j][0] = hi;
+        t.rows[j][1] = lo;
         const long double ref = exp2l(static_cast<long double>(j) / kSize);
         ok = ok && hi >= 1.0 && hi < 2.0 && std::fabs(lo) <= 0x1p-53 &&
              std::fabs(static_cast<long double>(hi) + lo - ref) < 0x1p-60L * ref;

@@ -56,6 +56,7 @@ struct Table {
     alignas(64) double c[kSize];
     alignas(64) double hi[kSize];  // T_i rounded to a multiple of 2^-43
     alignas(64) double lo[kSize];
+    alignas(64) double rows[kSize][2];  // {hi[i], lo[i]}: one load per lane on AVX2
     double ln2_hi = 0, ln2_lo = 0;  // ln2_hi a multiple of 2^-43
     bool ok = false;                // passed its checks; else every lane goes to the library
 };
@@ -68,12 +69,12 @@ template <class S>
 struct Lanes {
     using V = typename S::V;
     using I = typename S::I;
-    typename S::Table16 table_c, table_hi, table_lo;
+    typename S::Table16x3 tables;
     V ln2_hi, ln2_lo;
 
     explicit Lanes(const Table& t)
-        : table_c(S::table16(t.c)), table_hi(S::table16(t.hi)), table_lo(S::table16(t.lo)),
-          ln2_hi(S::set1(t.ln2_hi)), ln2_lo(S::set1(t.ln2_lo))
+        : tables(S::table16x3(t.c, t.hi, t.lo, t.rows)), ln2_hi(S::set1(t.ln2_hi)),
+          ln2_lo(S::set1(t.ln2_lo))
     {
     }
 
@@ -86,13 +87,12 @@ struct Lanes {
         const typename S::Mask normal = S::within(x, kMinNormal, kMaxFinite);
         const I ix = S::as_bits(x);
         const I tmp = S::isub(ix, S::iset1(kOffset));
-        const typename S::Index j = S::index16(S::srl(tmp, kShift));  // the cell in bits 0-3
+        const typename S::Index j = S::template index16<kShift>(tmp);  // the cell
         const V m = S::from_bits(S::isub(ix, S::iand(tmp, S::iset1(kHigh))));
         const V kd = S::to_double(S::sra(tmp, 52));  // arithmetic: k is signed
 
-        const V c = S::lookup(table_c, j);
-        const V th = S::lookup(table_hi, j);
-        const V tl = S::lookup(table_lo, j);
+        V c, th, tl;
+        S::lookup3(tables, j, c, th, tl);
 
         // r = m c - 1 = u + rl exactly.
         const V ph = S::mul(m, c);

@@ -65,6 +65,8 @@ Table build_table()
         t.c[i] = c;
         t.hi[i] = round_to_2m43(static_cast<double>(T));
         t.lo[i] = static_cast<double>(T - t.hi[i]);
+        t.rows[i][0] = t.hi[i];
+        t.rows[i][1] = t.lo[i];
         const binary128 ra = abs128(static_cast<binary128>(a) * c - 1);
         const binary128 rb = abs128(static_cast<binary128>(b) * c - 1);
         const binary128 rmax = ra > rb ? ra : rb;

@@ -76,21 +76,47 @@ struct Avx2 {
     }
 
     // Tables by scalar loads: gathers are slow on CPUs with the
-    // gather-sampling mitigation, and 16 entries span four registers.
+    // gather-sampling mitigation, and 16 entries span four registers. The
+    // index holds byte offsets j * 8, so that rows of 16 bytes are still
+    // addressed by scale 2.
     using Table16 = const double*;
     struct Index {
-        alignas(32) std::int64_t at[4];
+        I offsets;
     };
     static Table16 table16(const double* t) { return t; }
-    static Index index16(I j)
+    template <unsigned Shift>
+    static Index index16(I bits)
     {
-        Index ix;
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ix.at), iand(j, iset1(15)));
-        return ix;
+        if constexpr (Shift >= 3)
+            return {iand(srl(bits, Shift - 3), iset1(15 * 8))};
+        else
+            return {iand(_mm256_slli_epi64(bits, 3 - Shift), iset1(15 * 8))};
     }
-    static V lookup(Table16 t, const Index& j)
+    static V lookup(Table16 t, const Index& j) { return lookup(t, extracted(j)); }
+    // Several tables at one index (see simd/avx512.hpp), the last two read
+    // from their rows: one load per lane instead of one per table, then a
+    // transpose in registers.
+    struct Table16x2 {
+        const double (*rows)[2];
+    };
+    struct Table16x3 {
+        Table16 a;
+        const double (*rows)[2];
+    };
+    static Table16x2 table16x2(const double*, const double*, const double (*rows)[2]) { return {rows}; }
+    static Table16x3 table16x3(const double* a, const double*, const double*, const double (*rows)[2])
     {
-        return _mm256_set_pd(t[j.at[3]], t[j.at[2]], t[j.at[1]], t[j.at[0]]);
+        return {a, rows};
+    }
+    // The offsets through memory, fewer instructions: exp's lookups are off
+    // its longest path.
+    static void lookup2(const Table16x2& t, const Index& j, V& a, V& b) { lookup2(t, stored(j), a, b); }
+    // The offsets by extraction, the shorter path: log waits on a.
+    static void lookup3(const Table16x3& t, const Index& j, V& a, V& b, V& c)
+    {
+        const Offsets at = extracted(j);
+        a = lookup(t.a, at);
+        lookup2({t.rows}, at, b, c);
     }
 
     // Step sums and pair layout.
@@ -130,6 +156,46 @@ struct Avx2 {
     }
 
 private:
+    struct Offsets {
+        std::int64_t at[4];
+    };
+    static Offsets extracted(const Index& j)
+    {
+        const __m128i high = _mm256_extracti128_si256(j.offsets, 1);
+        const __m128i low = _mm256_castsi256_si128(j.offsets);
+        return {{_mm_cvtsi128_si64(low), _mm_extract_epi64(low, 1), _mm_cvtsi128_si64(high),
+                 _mm_extract_epi64(high, 1)}};
+    }
+    static Offsets stored(const Index& j)
+    {
+        alignas(32) Offsets o;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(o.at), j.offsets);
+        asm("" : "+m"(o));  // else GCC takes them out as extracted() does
+        return o;
+    }
+    // The double at byte offset `offset` * `scale` from t.
+    static const double* entry(const double* t, std::int64_t offset, int scale)
+    {
+        return reinterpret_cast<const double*>(reinterpret_cast<const char*>(t) + offset * scale);
+    }
+    static V lookup(Table16 t, const Offsets& j)
+    {
+        return _mm256_set_pd(*entry(t, j.at[3], 1), *entry(t, j.at[2], 1), *entry(t, j.at[1], 1),
+                             *entry(t, j.at[0], 1));
+    }
+    // The rows of 16 bytes at offsets i (low half) and k (high half).
+    static V pair(const double* t, std::int64_t i, std::int64_t k)
+    {
+        return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(entry(t, i, 2))),
+                                    _mm_load_pd(entry(t, k, 2)), 1);
+    }
+    static void lookup2(const Table16x2& t, const Offsets& j, V& a, V& b)
+    {
+        const V r02 = pair(t.rows[0], j.at[0], j.at[2]);  // a0 b0 a2 b2
+        const V r13 = pair(t.rows[0], j.at[1], j.at[3]);  // a1 b1 a3 b3
+        a = _mm256_unpacklo_pd(r02, r13);
+        b = _mm256_unpackhi_pd(r02, r13);
+    }
     static I first(std::size_t k)
     {
         return _mm256_cmpgt_epi64(iset1(static_cast<std::int64_t>(k)),

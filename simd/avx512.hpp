@@ -74,8 +74,38 @@ struct Avx512 {
     };
     using Index = I;
     static Table16 table16(const double* t) { return {load(t), load(t + 8)}; }
-    static Index index16(I j) { return j; }  // entry j mod 16
+    // Entry (bits >> Shift) mod 16.
+    template <unsigned Shift>
+    static Index index16(I bits) { return Shift ? srl(bits, Shift) : bits; }
     static V lookup(const Table16& t, Index j) { return _mm512_permutex2var_pd(t.lo, j, t.hi); }
+    // Two or three tables at one index: a, b (and c) are the tables, and
+    // rows the last two's entries row by row, {a[j], b[j]} or {b[j], c[j]},
+    // for levels whose lookups are loads. Here, a permute each.
+    struct Table16x2 {
+        Table16 a, b;
+    };
+    struct Table16x3 {
+        Table16 a, b, c;
+    };
+    static Table16x2 table16x2(const double* a, const double* b, const double (*)[2])
+    {
+        return {table16(a), table16(b)};
+    }
+    static Table16x3 table16x3(const double* a, const double* b, const double* c, const double (*)[2])
+    {
+        return {table16(a), table16(b), table16(c)};
+    }
+    static void lookup2(const Table16x2& t, Index j, V& a, V& b)
+    {
+        a = lookup(t.a, j);
+        b = lookup(t.b, j);
+    }
+    static void lookup3(const Table16x3& t, Index j, V& a, V& b, V& c)
+    {
+        a = lookup(t.a, j);
+        b = lookup(t.b, j);
+        c = lookup(t.c, j);
+    }
 
     // Step sums and pair layout.
     // Lanes whose bit is set in Lanes take b's value; the others keep a's.

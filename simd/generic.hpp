@@ -73,8 +73,32 @@ struct Generic {
     using Table16 = const double*;
     using Index = std::size_t;
     static Table16 table16(const double* t) { return t; }
-    static Index index16(I j) { return static_cast<Index>(j & 15); }
+    template <unsigned Shift>
+    static Index index16(I bits) { return static_cast<Index>(bits >> Shift & 15); }
     static V lookup(Table16 t, Index j) { return t[j]; }
+    // Two or three tables at one index (see simd/avx2.hpp): plain lookups here.
+    struct Table16x2 {
+        Table16 a, b;
+    };
+    struct Table16x3 {
+        Table16 a, b, c;
+    };
+    static Table16x2 table16x2(const double* a, const double* b, const double (*)[2]) { return {a, b}; }
+    static Table16x3 table16x3(const double* a, const double* b, const double* c, const double (*)[2])
+    {
+        return {a, b, c};
+    }
+    static void lookup2(const Table16x2& t, Index j, V& a, V& b)
+    {
+        a = t.a[j];
+        b = t.b[j];
+    }
+    static void lookup3(const Table16x3& t, Index j, V& a, V& b, V& c)
+    {
+        a = t.a[j];
+        b = t.b[j];
+        c = t.c[j];
+    }
 
     // Step sums and pair layout.
     // As in simd/avx512.hpp, for one lane: callers pass the lanes from their
