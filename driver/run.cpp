@@ -63,10 +63,7 @@ HistogramOrigin histogram_origin(const Manifest& manifest, const StudyOptions& s
                                  const std::string& within)
 {
     HistogramOrigin o;
-    for (const char* role : {"genotype", "expression", "allele"}) {
-        o.inputs += o.inputs.empty() ? "" : " ";
-        o.inputs += manifest["inputs"][role].value("checksum", "-");  // "-": a FIFO, never hashed
-    }
+    o.inputs = histogram_inputs(manifest);
     o.threshold = threshold;
     o.samples = static_cast<std::uint64_t>(n);
     o.genes = static_cast<std::uint64_t>(ngene);
@@ -89,8 +86,6 @@ void count_into(Histogram& h, ScanOptions& o, const RunPaths& paths, const Study
         groups = read_sample_groups(study.permuteWithin, paths.genotype, static_cast<std::size_t>(n));
     h.origin = histogram_origin(manifest, study, threshold, groups.checksum);
     o.histogram = &h;
-    o.permutations = study.permutations;
-    o.seed = study.seed;
     o.groupOf = std::move(groups.groupOf);
     ::unlink(study.histogram.c_str());
 }

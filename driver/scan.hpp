@@ -27,12 +27,11 @@ struct ScanOptions {
     bool bgzip = false;       // the result file is block-gzipped
     bool progress = false;    // a progress line when standard error is a terminal
     // Counts of every pair into histogram->scans[0], then as many scans as
-    // permutations with the genotype rows permuted (driver/permutation.hpp,
-    // within the groups groupOf when not empty), counted into scans 1..K
-    // and writing no line. Null: no histogram, and no per-pair counting.
+    // its origin's permutations, with the genotype rows permuted from its
+    // seed (driver/permutation.hpp, within the groups groupOf when not
+    // empty), counted into scans 1..K and writing no line. Null: no
+    // histogram, and no per-pair counting.
     Histogram* histogram = nullptr;
-    unsigned permutations = 0;
-    std::uint64_t seed = 0;
     std::vector<unsigned> groupOf;
 };
 

@@ -171,7 +171,7 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     };
     const UnitSink write = [&](const UnitOutput& out) { return append_bytes(sink, out.bytes.data(), out.size); };
     // The line counts the scans under the null too.
-    const unsigned nullScans = options.histogram ? options.permutations : 0;
+    const unsigned nullScans = options.histogram ? options.histogram->origin.permutations : 0;
     const Progress progress =
         start_progress(options.progress, plan_pairs(plan) * (nullScans + 1), isa_name(kernels.isa));
     show_progress(progress, 0);
@@ -209,7 +209,7 @@ ScanCounts run_scan_fast(const RunPaths& paths, double threshold, GenotypeMatrix
     };
     const UnitSink none = [](const UnitOutput&) { return true; };
     for (unsigned k = 1; k <= nullScans; ++k) {
-        permute_rows(G, sample_permutation(options.seed, k, G.size1(), options.groupOf), permuted);
+        permute_rows(G, sample_permutation(h.origin.seed, k, G.size1(), options.groupOf), permuted);
         scanned += plan_pairs(plan);
         const RunOutcome null = run_in_order(plan.units, threads, count, none, tick);
         if (null.end == RunEnd::interrupted) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "io/error.hpp"
+#include "results/histogram.hpp"
 
 namespace {
 
@@ -17,12 +18,14 @@ bool parse_number(const char* text, const char* end, std::uint64_t& value)
     return r.ec == std::errc() && r.ptr == end;
 }
 
-void parse_threads(const char* text, StudyOptions& o)
+// The value of `option`, a whole number from low to high; else the run ends.
+std::uint64_t whole_number(const char* option, const char* text, std::uint64_t low, std::uint64_t high)
 {
     std::uint64_t value = 0;
-    if (!parse_number(text, text + std::strlen(text), value) || value < 1 || value > 1024)
-        error("Error: --threads takes a whole number from 1 to 1024, not \"" + std::string(text) + "\".");
-    o.threads = static_cast<unsigned>(value);
+    if (!parse_number(text, text + std::strlen(text), value) || value < low || value > high)
+        error(std::string("Error: ") + option + " takes a whole number from " + std::to_string(low) + " to " +
+              std::to_string(high) + ", not \"" + text + "\".");
+    return value;
 }
 
 void parse_snps(const char* text, StudyOptions& o)
@@ -36,25 +39,6 @@ void parse_snps(const char* text, StudyOptions& o)
     o.snpRange = true;
 }
 
-// At most what a histogram file holds.
-constexpr std::uint64_t kMaxPermutations = 100000;
-
-void parse_permutations(const char* text, StudyOptions& o)
-{
-    std::uint64_t value = 0;
-    if (!parse_number(text, text + std::strlen(text), value) || value < 1 || value > kMaxPermutations)
-        error("Error: --permutations takes a whole number from 1 to " + std::to_string(kMaxPermutations) +
-              ", not \"" + std::string(text) + "\".");
-    o.permutations = static_cast<unsigned>(value);
-}
-
-void parse_seed(const char* text, StudyOptions& o)
-{
-    if (!parse_number(text, text + std::strlen(text), o.seed))
-        error("Error: --seed takes a whole number from 0 to 18446744073709551615, not \"" + std::string(text) +
-              "\".");
-    o.seedGiven = true;
-}
 
 std::string file_name(const char* option, const char* text)
 {
@@ -116,7 +100,7 @@ void take_study_options(int& argc, char** argv, StudyOptions& o)
             break;
         }
         if (named("--threads", true))
-            parse_threads(value, o);
+            o.threads = static_cast<unsigned>(whole_number("--threads", value, 1, 1024));
         else if (named("--snps", true))
             parse_snps(value, o);
         else if (named("--omit-pruned", false))
@@ -126,9 +110,11 @@ void take_study_options(int& argc, char** argv, StudyOptions& o)
         else if (named("--histogram", true))
             o.histogram = file_name("--histogram", value);
         else if (named("--permutations", true))
-            parse_permutations(value, o);
-        else if (named("--seed", true))
-            parse_seed(value, o);
+            o.permutations = static_cast<unsigned>(whole_number("--permutations", value, 1, kMaxPermutations));
+        else if (named("--seed", true)) {
+            o.seed = whole_number("--seed", value, 0, UINT64_MAX);
+            o.seedGiven = true;
+        }
         else if (named("--permute-within", true))
             o.permuteWithin = file_name("--permute-within", value);
         else {

@@ -1,6 +1,5 @@
 #include "report/annotate.hpp"
 
-#include <cstdio>
 #include <ostream>
 
 #include "files/program_error.hpp"
@@ -61,15 +60,6 @@ double row_q(const FdrCurve& c, std::string_view text, const char* test, const R
                            std::string(text) + " lies where the histogram's real scan counted no pair: the " +
                            "histogram is not of this result file");
     return c.q[bin];
-}
-
-std::string q_text(double q)
-{
-    if (std::isnan(q))
-        return "NA";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", q);
-    return text;
 }
 
 }  // namespace

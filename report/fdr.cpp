@@ -27,13 +27,6 @@ std::string log10_text(unsigned b)
     return text;
 }
 
-std::string number_text(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
-}
-
 std::string table_row(const char* statistic, const std::string& qText, const Cutoff& c, const char* method)
 {
     return std::string(statistic) + '\t' + qText + '\t' + (c.found ? log10_text(c.bin) : "NA") + '\t' +
@@ -84,6 +77,15 @@ double fdr_at(const FdrCurve& c, unsigned b)
     return c.null[b] / static_cast<double>(c.real[b]);
 }
 
+std::string q_text(double v)
+{
+    if (std::isnan(v))
+        return "NA";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
+}
+
 bool real_count_in(const FdrCurve& c, unsigned b)
 {
     return c.real[b] > (b + 1 < kBins ? c.real[b + 1] : 0);
@@ -127,7 +129,7 @@ std::string fdr_curve_text(const Histogram& h)
         const FdrCurve c = fdr_curve(h, s);
         for (unsigned b = 0; b < kBins && c.real[b] > 0; ++b)
             out += std::string(name) + '\t' + log10_text(b) + '\t' + std::to_string(c.real[b]) + '\t' +
-                   number_text(c.null[b]) + '\t' + number_text(fdr_at(c, b)) + '\t' + number_text(c.q[b]) + '\n';
+                   q_text(c.null[b]) + '\t' + q_text(fdr_at(c, b)) + '\t' + q_text(c.q[b]) + '\n';
     }
     return out;
 }

@@ -50,6 +50,10 @@ Cutoff bh_cutoff(const std::vector<std::uint64_t>& real, std::uint64_t m, double
 std::string fdr_table(const Histogram& h, double q, const std::string& qText);
 std::string fdr_curve_text(const Histogram& h);
 
+// A q-value, FDR or mean count as morv-fdr and morv-annotate print it
+// ("%.6g"), "NA" for none (NaN).
+std::string q_text(double v);
+
 // Whether the real scan counted a pair in bin b: a result row in a bin it
 // did not count was not scanned with this histogram.
 bool real_count_in(const FdrCurve& c, unsigned b);

@@ -3,7 +3,6 @@
 // permutation scans, with Benjamini-Hochberg's beside them.
 #include <cstdio>
 
-#include "files/file_error.hpp"
 #include "files/output_path.hpp"
 #include "files/program_error.hpp"
 #include "report/fdr.hpp"
@@ -20,12 +19,8 @@ int main(int argc, char** argv)
             const double q = positive_limit(qText, "--q", "a q-value");
             const Histogram h = read_histogram(path);
             check_permutation_scans(h, path);
-            try {
-                if (options.count("--curve"))
-                    write_file_atomically(options.at("--curve"), fdr_curve_text(h), "the --curve file");
-            } catch (const FileError& e) {
-                throw ProgramError(e.what());
-            }
+            if (options.count("--curve"))
+                write_file_atomically(options.at("--curve"), fdr_curve_text(h), "the --curve file");
             const std::string table = fdr_table(h, q, qText);
             if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0)
                 throw ProgramError("cannot write the output");

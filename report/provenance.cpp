@@ -78,10 +78,7 @@ void check_histogram_origin(const ResultOrigin& origin, const HistogramOrigin& h
                            histogram + " is of the same run cannot be checked");
         return;
     }
-    std::string checksums;
-    for (const char* role : {"genotype", "expression", "allele"})
-        // "-": an input read from a FIFO, never hashed, as morv writes it into the histogram
-        checksums += (checksums.empty() ? "" : " ") + inputs.value(role, Manifest::object()).value("checksum", "-");
+    const std::string checksums = histogram_inputs(m);
     const Manifest snps = m.value("snps", Manifest::object());
     const struct {
         const char* what;

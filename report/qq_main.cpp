@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "files/checksum.hpp"
-#include "files/file_error.hpp"
 #include "files/output_path.hpp"
 #include "files/program_error.hpp"
 #include "report/options.hpp"
@@ -61,24 +60,6 @@ Manifest plot_manifest(int argc, char** argv, const Manifest& inputs, const char
     return m;
 }
 
-Manifest file_json(const std::string& path)
-{
-    try {
-        return facts_json(file_facts(path));
-    } catch (const FileError& e) {
-        throw ProgramError(e.what());
-    }
-}
-
-void write_plot_manifest(const std::string& png, const Manifest& m)
-{
-    try {
-        write_manifest(manifest_path(png), m);
-    } catch (const FileError& e) {
-        throw ProgramError(e.what());
-    }
-}
-
 void plot_results(int argc, char** argv, const std::string& results, const std::string& png)
 {
     std::vector<std::string> warnings;
@@ -104,8 +85,9 @@ void plot_results(int argc, char** argv, const std::string& results, const std::
     const std::string subtitle = "left out as not tests (p of 1 or 2): " + counted(q.mc.left_out, "MC") + ", " +
                                  counted(q.it.left_out, "IT");
     draw_qq_plot(curves, png, title, subtitle);
-    write_plot_manifest(png, plot_manifest(argc, argv, {{"results", file_json(results)}}, "threshold_line",
-                                           q.threshold_line, {{"MC", "mc", &q.mc}, {"IT", "it", &q.it}}));
+    const Manifest inputs = {{"results", facts_json(file_facts(results))}};
+    write_manifest(manifest_path(png), plot_manifest(argc, argv, inputs, "threshold_line", q.threshold_line,
+                                                     {{"MC", "mc", &q.mc}, {"IT", "it", &q.it}}));
 }
 
 // From a histogram: the real scan over every pair the run scanned, whatever
@@ -115,12 +97,12 @@ void plot_histogram(int argc, char** argv, const std::string& histogram, const s
                     const std::string& png)
 {
     const Histogram h = read_histogram(histogram);
-    Manifest inputs = {{"histogram", file_json(histogram)}};
+    Manifest inputs = {{"histogram", facts_json(file_facts(histogram))}};
     if (!results.empty()) {  // only to check that the two belong together
         std::vector<std::string> warnings;
         check_histogram_origin(read_result_origin(results, warnings), h.origin, results, histogram, warnings);
         print_warnings(warnings);
-        inputs["results"] = file_json(results);
+        inputs["results"] = facts_json(file_facts(results));
     }
     HistogramScan pooled;
     for (std::size_t k = 1; k < h.scans.size(); ++k)
@@ -133,15 +115,16 @@ void plot_histogram(int argc, char** argv, const std::string& histogram, const s
     const struct {
         Named named;
         std::string label, colour;
-    } shown[] = {{{"MC", "mc", &mc}, "MC", "#1f77b4"},
-                 {{"MC permutations", "mc_permutations", &mcNull}, "MC permutations", "#9ecae1"},
-                 {{"IT", "it", &it}, "IT, given MC p < threshold", "#d62728"},
-                 {{"IT permutations", "it_permutations", &itNull}, "IT permutations", "#f4a582"}};
+        bool permuted;
+    } shown[] = {{{"MC", "mc", &mc}, "MC", "#1f77b4", false},
+                 {{"MC permutations", "mc_permutations", &mcNull}, "MC permutations", "#9ecae1", true},
+                 {{"IT", "it", &it}, "IT, given MC p < threshold", "#d62728", false},
+                 {{"IT permutations", "it_permutations", &itNull}, "IT permutations", "#f4a582", true}};
     std::vector<Named> series;
     std::vector<QQCurve> curves;
     for (const auto& s : shown) {
         const PSeries& p = *s.named.series;
-        if (&p != &mc && &p != &it && h.scans.size() == 1)
+        if (s.permuted && h.scans.size() == 1)
             continue;  // no permutation scans
         series.push_back(s.named);
         print_lambda(s.named.name, p);
@@ -157,7 +140,7 @@ void plot_histogram(int argc, char** argv, const std::string& histogram, const s
     const std::string subtitle = "every pair scanned; left out as not a number or not tested: " +
                                  counted(mc.left_out, "MC") + ", " + counted(it.left_out, "IT");
     draw_qq_plot(curves, png, title, subtitle);
-    write_plot_manifest(png, plot_manifest(argc, argv, inputs, "threshold", h.origin.threshold, series));
+    write_manifest(manifest_path(png), plot_manifest(argc, argv, inputs, "threshold", h.origin.threshold, series));
 }
 
 }  // namespace
@@ -167,9 +150,11 @@ int main(int argc, char** argv)
     return run_reporting_errors([&] {
         const std::string usage = "morv-qq --results FILE --out PLOT.png | morv-qq --histogram FILE [--results FILE] --out PLOT.png";
         auto options = parse_options(argc, argv, {"--results", "--out", "--histogram"}, {}, usage);
-        for (const char* required : {"--results", "--out"})
-            if (!options.count(required) && !(options.count("--histogram") && required == std::string("--results")))
-                throw ProgramError(std::string("option ") + required + " is required (usage: " + usage + ")");
+        // --results is required unless the plot comes from --histogram.
+        if (!options.count("--results") && !options.count("--histogram"))
+            throw ProgramError("option --results is required (usage: " + usage + ")");
+        if (!options.count("--out"))
+            throw ProgramError("option --out is required (usage: " + usage + ")");
         const std::string png = options.at("--out");
         for (const std::string& path : {png, manifest_path(png)})
             if (const std::string why = why_not_replaceable(path, "--out"); !why.empty())

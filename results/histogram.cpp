@@ -118,6 +118,15 @@ std::uint64_t total(const StatCounts& c)
 
 }  // namespace
 
+std::string histogram_inputs(const Manifest& run)
+{
+    const Manifest inputs = run.value("inputs", Manifest::object());
+    std::string checksums;
+    for (const char* role : {"genotype", "expression", "allele"})
+        checksums += (checksums.empty() ? "" : " ") + inputs.value(role, Manifest::object()).value("checksum", "-");
+    return checksums;
+}
+
 bool bin_of_text(const char* text, const char* end, unsigned& bin, bool& nan)
 {
     nan = false;
@@ -241,7 +250,7 @@ Histogram read_histogram(const std::string& path)
         in.fail("made with other bins than this build's (" + std::to_string(kBins) + " of 1/" +
                 std::to_string(kBinsPerUnit) + ")");
     const std::uint64_t k = in.number("permutations");
-    if (k > 100000)
+    if (k > kMaxPermutations)
         in.fail("more permutations than any run makes: " + std::to_string(k));
     o.permutations = static_cast<unsigned>(k);
     o.seed = in.number("seed");

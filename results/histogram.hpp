@@ -41,9 +41,12 @@
 #include <string>
 #include <vector>
 
+#include "files/manifest.hpp"
+
 constexpr unsigned kBinsPerUnit = 100;  // bins per unit of -log10 p
 constexpr unsigned kLastBin = 30000;    // -log10 p of 300 and beyond
 constexpr unsigned kBins = kLastBin + 1;
+constexpr unsigned kMaxPermutations = 100000;  // more than any study needs; bounds a damaged file's claim
 
 // One statistic's counts in one scan.
 struct StatCounts {
@@ -73,6 +76,11 @@ struct Histogram {
     HistogramOrigin origin;
     std::vector<HistogramScan> scans;  // [0] the real data, then permutations 1..K
 };
+
+// The `inputs` of a histogram from a run's manifest: the checksums of its
+// genotype, expression and allele files, "-" for one read from a FIFO (never
+// hashed).
+std::string histogram_inputs(const Manifest& run);
 
 // The bin of a printed log10 p whose six-decimal value is micro / 1e6 (as
 // the fast scan holds a pruned pair's value).
