@@ -42,7 +42,6 @@ constexpr double kInvLn2 = 0x1.71547652b82fep+0;  // 1/ln2, only to choose k
 constexpr double kShift = 0x1.8p48;  // x/ln2 + kShift: ulp 2^-4, k in the low bits
 constexpr double kLimit = 700.0;     // keeps 2^m and the result normal, |k| < 2^14
 constexpr double kAcceptScale = 1.0 + 7.0 / 256;  // K above
-constexpr std::uint64_t kMantissa = 0x000FFFFFFFFFFFFF;
 constexpr double kC[] = {1.0 / 2,   1.0 / 6,    1.0 / 24,   1.0 / 120,
                          1.0 / 720, 1.0 / 5040, 1.0 / 40320};
 constexpr int kTerms = sizeof kC / sizeof kC[0];
@@ -74,7 +73,9 @@ struct Lanes {
     // exp(x) in the lanes set in `accepted`, which hold std::exp's value;
     // x in the others. Inlined into the batch loop: called out of line, it
     // re-materialised its constants and returned the mask through memory on
-    // every vector.
+    // every vector. BelowLimit: the caller capped x at kLimit or below (NaN
+    // included), so only the lower end of the range needs a compare.
+    template <bool BelowLimit = false>
     __attribute__((always_inline)) V operator()(V x, typename S::Mask& accepted) const
     {
         // kq = k/16 exactly; j = k mod 16 is in the low four bits of kt.
@@ -111,12 +112,17 @@ struct Lanes {
         const V t = S::sub(t0, S::sub(s, s1));
 
         // fl(s + K t) == s exactly when |t| <= ulp(s) / 2K, s no power of
-        // two: one FMA and a compare instead of building ulp(s). exp(+-0)
-        // is exactly 1 (s = 1, t = 0): common in callers, and never worth
-        // the library.
+        // two: one FMA and a compare instead of building ulp(s). s lies in
+        // (2^(-1/32) - 2^-40, 2^(31/32) + 2^-40), so the only power of two
+        // it can be is 1. exp(+-0) is exactly 1 (s = 1, t = 0): common in
+        // callers, and never worth the library.
         const V nudged = S::fma(t, S::set1(kAcceptScale), s);
-        const typename S::Mask near = S::and_(S::within(x, -kLimit, kLimit), S::eq(nudged, s));
-        accepted = S::or_(S::and_(near, S::any_bits(s, kMantissa)), S::eq(x, S::set1(0.0)));
+        typename S::Mask near = S::eq(nudged, s);
+        if constexpr (BelowLimit)
+            near = S::and_(near, S::at_least(x, -kLimit));
+        else
+            near = S::and_(near, S::within(x, -kLimit, kLimit));
+        accepted = S::and_(near, S::or_(S::ne(s, S::set1(1.0)), S::eq(x, S::set1(0.0))));
         return S::select(accepted, S::scalef(s, kq), x);  // s 2^floor(kq) = s 2^m
     }
 };
@@ -133,13 +139,32 @@ void run(const double* x, double* y, std::size_t count, double cap)
         return;
     }
     const Lanes<S> lanes(t);
-    const typename S::V vcap = S::set1(cap);
-    batch_kernel::evaluate<S>(
-        x, y, count,
-        [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
-            return lanes(Capped ? S::min(v, vcap) : v, ok);
-        },
-        [](double v) { return std::exp(v); });
+    const auto library = [](double v) { return std::exp(v); };
+    if constexpr (Capped) {
+        const typename S::V vcap = S::set1(cap);
+        if (cap <= kLimit) {
+            batch_kernel::evaluate<S>(
+                x, y, count,
+                [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
+                    return lanes.template operator()<true>(S::min(v, vcap), ok);
+                },
+                library);
+            return;
+        }
+        batch_kernel::evaluate<S>(
+            x, y, count,
+            [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
+                return lanes(S::min(v, vcap), ok);
+            },
+            library);
+    } else {
+        batch_kernel::evaluate<S>(
+            x, y, count,
+            [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
+                return lanes(v, ok);
+            },
+            library);
+    }
 }
 
 template <class S>

@@ -47,12 +47,8 @@ struct Avx2 {
         return _mm256_and_pd(_mm256_cmp_pd(x, set1(lo), _CMP_GE_OQ),
                              _mm256_cmp_pd(x, set1(hi), _CMP_LE_OQ));
     }
-    static Mask any_bits(V v, std::uint64_t m)
-    {
-        const I none = _mm256_cmpeq_epi64(iand(as_bits(v), iset1(static_cast<std::int64_t>(m))),
-                                          _mm256_setzero_si256());
-        return from_bits(_mm256_xor_si256(none, iset1(-1)));
-    }
+    static Mask at_least(V x, double lo) { return _mm256_cmp_pd(x, set1(lo), _CMP_GE_OQ); }
+    static Mask ne(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_OQ); }  // false on NaN
     static Mask and_(Mask a, Mask b) { return _mm256_and_pd(a, b); }
     static Mask or_(Mask a, Mask b) { return _mm256_or_pd(a, b); }
     static V select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }

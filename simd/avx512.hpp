@@ -48,10 +48,8 @@ struct Avx512 {
         return _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(x, set1(lo), _CMP_GE_OQ), x, set1(hi),
                                        _CMP_LE_OQ);
     }
-    static Mask any_bits(V v, std::uint64_t m)  // (bits of v) & m != 0
-    {
-        return _mm512_test_epi64_mask(as_bits(v), iset1(static_cast<std::int64_t>(m)));
-    }
+    static Mask at_least(V x, double lo) { return _mm512_cmp_pd_mask(x, set1(lo), _CMP_GE_OQ); }
+    static Mask ne(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_NEQ_OQ); }  // false on NaN
     static Mask and_(Mask a, Mask b) { return a & b; }
     static Mask or_(Mask a, Mask b) { return a | b; }
     static V select(Mask m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }  // m ? a : b

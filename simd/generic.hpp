@@ -44,7 +44,8 @@ struct Generic {
     // Compares and masks.
     static Mask eq(V a, V b) { return a == b; }
     static Mask within(V x, double lo, double hi) { return lo <= x && x <= hi; }
-    static Mask any_bits(V v, std::uint64_t m) { return (as_bits(v) & m) != 0; }
+    static Mask at_least(V x, double lo) { return lo <= x; }
+    static Mask ne(V a, V b) { return a < b || a > b; }  // false on NaN
     static Mask and_(Mask a, Mask b) { return a && b; }
     static Mask or_(Mask a, Mask b) { return a || b; }
     static V select(Mask m, V a, V b) { return m ? a : b; }
