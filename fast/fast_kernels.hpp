@@ -3,6 +3,7 @@
 #include <cstddef>
 
 struct PairColumns;
+struct SumLanes;
 
 // The fast engine's kernels (fast/kernels_of.hpp names the header that
 // defines each).
@@ -32,7 +33,8 @@ struct FastKernels {
     void (*design_products)(const PairColumns& c);
     void (*predictors)(const PairColumns& c, int p, const double* beta);
     void (*log_arguments)(const PairColumns& c, double* arg);
-    void (*step_sums_reduced)(const PairColumns& c, double* out);
+    void (*step_sums_reduced)(const PairColumns& c, double* out);  // at reduced_lanes
+    const SumLanes* reduced_lanes;
     void (*step_sums_full)(const PairColumns& c, double* out);
     // small_lu_factor of a Newton step's Hessian, its rows as vectors.
     std::size_t (*lu_factor)(double* a, std::size_t size, std::size_t* pivots);

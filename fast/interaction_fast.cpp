@@ -33,8 +33,6 @@ void log_terms(const Kernels& k, const PairColumns& c, double* term)
     k.exact.log_exact_batch(term, term, c.n);
 }
 
-constexpr SumLanes kFullLanes = sum_lanes<FullDesignSums>();
-constexpr SumLanes kReducedLanes = sum_lanes<ReducedDesignSums>();
 
 // The sums of one Newton step, packed as the kernel of their design left them.
 struct Sums {
@@ -47,10 +45,10 @@ void accumulate(const Kernels& k, const PairColumns& c, int p, Sums& sums)
 {
     if (p == 4) {
         k.fast.step_sums_full(c, sums.lane);
-        sums.lanes = &kFullLanes;
+        sums.lanes = &kSumLanesOf<FullDesignSums>;
     } else {
         k.fast.step_sums_reduced(c, sums.lane);
-        sums.lanes = &kReducedLanes;
+        sums.lanes = k.fast.reduced_lanes;
     }
 }
 

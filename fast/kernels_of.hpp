@@ -24,7 +24,8 @@ constexpr FastKernels fast_kernels_of()
             design_products<S>,
             predictors<S>,
             log_arguments<S>,
-            step_sums<S, ReducedDesignSums>,
+            step_sums<S, ReducedDesignFor<S::width>>,
+            &kSumLanesOf<ReducedDesignFor<S::width>>,
             step_sums<S, FullDesignSums>,
             lu_factor<S>};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <type_traits>
+
 // The score and Hessian sums of one Newton step of the interaction test's
 // fits, and where the step-sum kernels (fast/step_sums_kernel.hpp) leave
 // them. Each sample enters with five weights from the probabilities P0, P1
@@ -8,7 +10,8 @@
 // score's halves g0 and g1. Each sum adds one weight times one of the ten
 // design products (fast/pair_layout.hpp) over the samples, in order. The
 // sums are packed eight to a vector: the full design's 38 into five
-// vectors, the reduced design's 24 into three.
+// vectors, the reduced design's 24 into three, or on wide levels laid out
+// by rows in four. The lanes map each (weight, product) to its lane.
 
 constexpr int kWeights = 5;    // fa, fb, fc, d0, d1: what each sums into
 constexpr int kH00 = 0, kH01 = 1, kH11 = 2, kG0 = 3, kG1 = 4;
@@ -29,6 +32,21 @@ struct FullDesignSums {
         {0x22222222, 0x76543210},  // fc
         {0x00221100, 0x98989898},  // fa, fb, fc times t's (lanes 6-7 repeat 0-1)
         {0x44443333, 0x32103210},  // d0 and d1 times the design row
+    };
+};
+
+// The reduced design's sums on levels of four lanes or more: the full
+// design's layout without t's products. 8 of its 32 lanes (the products z3
+// and x1z3) go unread, but every product comes from one load of the row,
+// where packing the 24 sums into three vectors permutes and blends the row
+// twice per vector and sample: fewer operations, fewer registers.
+struct ReducedDesignRowSums {
+    static constexpr int count = 4;
+    static constexpr PackedSums vectors[count] = {
+        FullDesignSums::vectors[0],
+        FullDesignSums::vectors[1],
+        FullDesignSums::vectors[2],
+        FullDesignSums::vectors[4],
     };
 };
 
@@ -56,6 +74,12 @@ constexpr unsigned lanes_of_weight(unsigned weights, int k, int width)
     return mask;
 }
 
+// The reduced design's layout at a level of `width` lanes: packed where
+// lanes are few (one lane: every sum is a scalar of its own), by rows where
+// a vector holds four or more.
+template <int Width>
+using ReducedDesignFor = std::conditional_t<(Width >= 4), ReducedDesignRowSums, ReducedDesignSums>;
+
 // The most lanes a design's step sums write.
 constexpr int kMaxSumLanes = 8 * FullDesignSums::count;
 
@@ -80,3 +104,7 @@ constexpr SumLanes sum_lanes()
         }
     return s;
 }
+
+// The lanes of each design, as constants whose address a kernel table holds.
+template <class Design>
+inline constexpr SumLanes kSumLanesOf = sum_lanes<Design>();

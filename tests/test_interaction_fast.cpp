@@ -8,6 +8,7 @@
 
 #include "fast/interaction_fast.hpp"
 #include "fast/pair_layout.hpp"
+#include "fast/step_sums.hpp"
 #include "linalg/linear_solve.hpp"
 #include "linalg/math"
 #include "linalg/small_lu.hpp"
@@ -104,7 +105,8 @@ std::vector<Data> cases()
     return all;
 }
 
-// A level's products (m, then t), both designs' step sums at exponentials of any size, finiteness.
+// A level's products (m, then t), both designs' step sums at exponentials of any size (the
+// reduced design's read through the level's own layout, sum by sum), finiteness.
 std::vector<double> pair_kernels(const Data& d, const Kernels& k)
 {
     InteractionWorkspace ws(k);
@@ -114,9 +116,15 @@ std::vector<double> pair_kernels(const Data& d, const Kernels& k)
         c.e0[s] = c.n % 7 == 6 ? kOdd[s % 10] : std::exp(3.0 * std::sin(0.7 * s + c.n));
     k.fast.design_products(c);
     std::vector<double> out(c.m, c.m + 10 * c.padded);
-    out.resize(10 * c.padded + 24 + 40);
-    k.fast.step_sums_reduced(c, &out[10 * c.padded]);
-    k.fast.step_sums_full(c, &out[10 * c.padded + 24]);
+    out.resize(10 * c.padded + 40);
+    k.fast.step_sums_full(c, &out[10 * c.padded]);
+    double reduced[kMaxSumLanes];
+    k.fast.step_sums_reduced(c, reduced);
+    const SumLanes& packed = kSumLanesOf<ReducedDesignSums>;
+    for (int w = 0; w < kWeights; ++w)
+        for (int j = 0; j < kProducts; ++j)
+            if (packed.lane[w][j] >= 0)
+                out.push_back(reduced[k.fast.reduced_lanes->lane[w][j]]);
     out.push_back(ws.all_finite);
     return out;
 }
