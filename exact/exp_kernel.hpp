@@ -128,43 +128,26 @@ struct Lanes {
 };
 
 // exp of x, or of x capped: exp(x < cap ? x : cap), NaN taking the cap.
-// min(x, cap) is exactly that ternary.
+// min(x, cap) is exactly that ternary. A cap above kLimit (none of the
+// callers', whose is 500) takes the library for every value: the vector
+// path of a capped batch checks only the lower end of the range.
 template <class S, bool Capped>
 void run(const double* x, double* y, std::size_t count, double cap)
 {
     const Table& t = table();
-    if (!t.ok) {
+    if (!t.ok || (Capped && !(cap <= kLimit))) {
         for (std::size_t i = 0; i < count; ++i)
             y[i] = std::exp(Capped && !(x[i] < cap) ? cap : x[i]);
         return;
     }
     const Lanes<S> lanes(t);
-    const auto library = [](double v) { return std::exp(v); };
-    if constexpr (Capped) {
-        const typename S::V vcap = S::set1(cap);
-        if (cap <= kLimit) {
-            batch_kernel::evaluate<S>(
-                x, y, count,
-                [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
-                    return lanes.template operator()<true>(S::min(v, vcap), ok);
-                },
-                library);
-            return;
-        }
-        batch_kernel::evaluate<S>(
-            x, y, count,
-            [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
-                return lanes(S::min(v, vcap), ok);
-            },
-            library);
-    } else {
-        batch_kernel::evaluate<S>(
-            x, y, count,
-            [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
-                return lanes(v, ok);
-            },
-            library);
-    }
+    const typename S::V vcap = S::set1(cap);
+    batch_kernel::evaluate<S>(
+        x, y, count,
+        [&](typename S::V v, typename S::Mask& ok) __attribute__((always_inline)) {
+            return lanes.template operator()<Capped>(Capped ? S::min(v, vcap) : v, ok);
+        },
+        [](double v) { return std::exp(v); });
 }
 
 template <class S>
