@@ -33,7 +33,6 @@ void log_terms(const Kernels& k, const PairColumns& c, double* term)
     k.exact.log_exact_batch(term, term, c.n);
 }
 
-
 // The sums of one Newton step, packed as the kernel of their design left them.
 struct Sums {
     double lane[kMaxSumLanes];
